@@ -1,0 +1,62 @@
+#include "console/commands.h"
+
+#include <iostream>
+#include <string>
+
+#include "merge/apply_temp.h"
+#include "merge/platform.h"
+
+namespace {
+
+void ShowMenu() {
+  WriteLine("Welcome to ZAVIK Tembrix");
+  WriteLine("Please choose an option: ");
+  WriteLine("Apply a template to a single file (A)");
+  WriteLine("Apply a template to a list of files (L)");
+  WriteLine("Help (H)");
+  WriteLine("Quit (Q)");
+}
+
+}  // namespace
+
+int RunMenu() {
+  Source console(std::cin.rdbuf(), &std::cout);
+  char choice = 'a';
+  while (choice != 'q' && choice != 'Q') {
+    ShowMenu();
+    // A choice can only fail to come when the console input has ended.
+    if (!TakeNonBlank(console, &choice)) break;
+    switch (choice) {
+      case 'A':
+      case 'a':
+        Applyfile(console);
+        break;
+      case 'L':
+      case 'l':
+        Applylist(console);
+        break;
+      case 'H':
+      case 'h':
+        Help();
+        break;
+      default:
+        break;
+    }
+  }
+  return 0;
+}
+
+void Applyfile(Source& console) {
+  std::string templateName;
+  std::string inputName;
+  for (;;) {
+    WriteLine("Please enter name of template file (or ! to quit to menu)");
+    if (!TakeWord(console, &templateName)) return;
+    if (templateName[0] == '!') return;
+    WriteLine("Please enter name of file to process");
+    if (!TakeWord(console, &inputName)) return;
+    if (ApplyTemp(templateName, inputName)) return;
+  }
+}
+
+void Help() { WriteLine("Help is not avaliable yet"); }

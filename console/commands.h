@@ -1,0 +1,27 @@
+// The console front end: the menu loop and the commands it offers. Choices
+// and names are read as a stream of words, so whatever follows a choice on
+// its line feeds the next prompt.
+#ifndef CONSOLE_COMMANDS_H_
+#define CONSOLE_COMMANDS_H_
+
+#include "merge/token_reader.h"
+
+// Shows the menu, takes a one-character choice and runs its command, until
+// the user quits with Q or q or the console input ends. Reads standard input
+// and writes standard output; gives the exit status, always 0.
+int RunMenu();
+
+// Applies a template to one input file, asking for both names again after a
+// template or input that could not be opened. A template name beginning with
+// '!' goes back to the menu. Ends as soon as the console input has ended.
+void Applyfile(Source& console);
+
+// Applies a template to every input file named in a list file, in order,
+// one merge per whitespace-separated name. Ends as soon as the console input
+// has ended at either prompt.
+void Applylist(Source& console);
+
+// Writes the help line.
+void Help();
+
+#endif  // CONSOLE_COMMANDS_H_

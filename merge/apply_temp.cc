@@ -1,0 +1,189 @@
+#include "merge/apply_temp.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <string_view>
+
+namespace {
+
+using Words = std::initializer_list<std::string_view>;
+
+// One more than the longest word any phase compares: a word this long or
+// longer matches nothing and is streamed through instead of held.
+constexpr std::size_t kLongWord = 7;
+
+// The head of the next word; `size` reaches kLongWord when the word is long.
+struct WordHead {
+  char text[kLongWord + 1];  // room for the '>' a body tag may gain
+  std::size_t size = 0;
+  std::string_view view() const { return std::string_view(text, size); }
+};
+
+bool IsOneOf(std::string_view word, Words words) {
+  for (std::string_view w : words) {
+    if (word == w) return true;
+  }
+  return false;
+}
+
+// Passes the rest of a long word to `out`, or drops it when `out` is null.
+void PassWordRest(Source& in, Sink* out) {
+  for (std::string_view piece = TakeWordPiece(in); !piece.empty();
+       piece = TakeWordPiece(in)) {
+    if (out != nullptr) Write(*out, piece);
+  }
+}
+
+// Takes a word for a phase that skips words: a long word is consumed whole
+// and comes back as its head, which matches no tag word.
+WordHead TakeShortWord(Source& in) {
+  WordHead w;
+  w.size = TakeWordHead(in, w.text, kLongWord);
+  if (w.size == kLongWord) PassWordRest(in, nullptr);
+  return w;
+}
+
+// Copies characters to `out` until `trigger` is taken and the word after it
+// is one of `stops`; that trigger and word are consumed and not written.
+// The whitespace between a trigger and its word is lost. Runs of ordinary
+// bytes are moved in one piece.
+void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
+  for (std::string_view ahead = Ahead(in); !ahead.empty(); ahead = Ahead(in)) {
+    const void* hit = std::memchr(ahead.data(), trigger, ahead.size());
+    if (hit == nullptr) {
+      Write(out, ahead);
+      Skip(in, ahead.size());
+      continue;
+    }
+    std::size_t run = static_cast<const char*>(hit) - ahead.data();
+    Write(out, ahead.data(), run);
+    Skip(in, run + 1);
+    WordHead w;
+    w.size = TakeWordHead(in, w.text, kLongWord);
+    if (w.size < kLongWord && IsOneOf(w.view(), stops)) return;
+    Write(out, &trigger, 1);
+    Write(out, w.view());
+    if (w.size == kLongWord) PassWordRest(in, &out);
+  }
+}
+
+// Takes characters up to and including `last`, passing them to `out` unless
+// it is null; false when the source ran out first.
+bool PassThrough(Source& in, char last, Sink* out) {
+  for (std::string_view ahead = Ahead(in); !ahead.empty(); ahead = Ahead(in)) {
+    const void* hit = std::memchr(ahead.data(), last, ahead.size());
+    std::size_t run = hit == nullptr
+                          ? ahead.size()
+                          : static_cast<const char*>(hit) - ahead.data() + 1;
+    if (out != nullptr) Write(*out, ahead.data(), run);
+    Skip(in, run);
+    if (hit != nullptr) return true;
+  }
+  return false;
+}
+
+// Skips the input up to its head tag, which is written in its own case.
+void CopyHeadTag(Source& input, Sink& out) {
+  while (Look(input) != kEndOfInput) {
+    WordHead w = TakeShortWord(input);
+    if (IsOneOf(w.view(), {"<head>", "<HEAD>"})) {
+      Write(out, w.view());
+      return;
+    }
+  }
+}
+
+// Skips words up to a body tag. When `out` is set the tag is written in
+// lower case: "<body>" alone, or "<body ", a newline and the attributes as
+// they stand, closing '>' included. When `out` is null the tag is dropped.
+void FindBodyTag(Source& in, Sink* out) {
+  bool hasBodyTag = false;
+  while (Look(in) != kEndOfInput) {
+    WordHead w = TakeShortWord(in);
+    if (IsOneOf(w.view(), {"<body", "<BODY"})) {
+      if (out != nullptr) {
+        Write(*out, "<body \n");
+        hasBodyTag = true;
+      }
+      if (PassThrough(in, '>', out)) w.text[w.size++] = '>';
+    }
+    if (IsOneOf(w.view(), {"<body>", "<BODY>"})) {
+      if (out != nullptr && !hasBodyTag) Write(*out, "<body>");
+      return;
+    }
+  }
+}
+
+void CopyRest(Source& in, Sink& out) {
+  for (std::string_view ahead = Ahead(in); !ahead.empty(); ahead = Ahead(in)) {
+    Write(out, ahead);
+    Skip(in, ahead.size());
+  }
+}
+
+// Opens the output unless it is a file being read; writes the console lines
+// for either outcome up to the end of the output's part of the message.
+Sink OpenOutput(const std::string& outputName, const FileIdentity& templ,
+                const FileIdentity& input, const FileIdentity* alsoReading) {
+  FileIdentity existing = IdentityOfPath(outputName);
+  if (SameFile(existing, templ) || SameFile(existing, input) ||
+      (alsoReading != nullptr && SameFile(existing, *alsoReading))) {
+    WriteLine("Could not open " + outputName);
+    WriteLine("The output file would overwrite the template or the input");
+    return Sink();
+  }
+  int fd = CreateForWriting(outputName);
+  if (fd < 0) {
+    WriteLine("Could not open " + outputName);
+    WriteLine(
+        "Please make sure you have a folder called temb in the current "
+        "directory");
+    return Sink();
+  }
+  WriteText("Successfully opened " + outputName + " (Output file)");
+  return Sink(fd);
+}
+
+}  // namespace
+
+std::string OutputName(const std::string& inputName) {
+  return OUTPUT_PREFIX + inputName.substr(0, MAXCHARS);
+}
+
+void MergePages(Source& templ, Source& input, Sink& out) {
+  // The '<' is taken before the word, so the head tag arrives as "head>".
+  CopyUntil(templ, '<', {"head>", "HEAD>"}, out);
+  CopyHeadTag(input, out);
+  CopyUntil(input, '<', {"/HEAD>", "/head>"}, out);
+  FindBodyTag(templ, &out);
+  CopyUntil(templ, '#', {"###"}, out);
+  FindBodyTag(input, nullptr);
+  CopyUntil(input, '<', {"/body", "/BODY", "/body>", "/BODY>"}, out);
+  CopyRest(templ, out);
+}
+
+bool ApplyTemp(const std::string& templateName, const std::string& inputName,
+               const FileIdentity* alsoReading) {
+  FileIdentity templId;
+  int templFd = OpenForReading(templateName, &templId);
+  if (templFd < 0) {
+    WriteLine("Could not open " + templateName);
+    return false;
+  }
+  Source templ(templFd);
+  FileIdentity inputId;
+  int inputFd = OpenForReading(inputName, &inputId);
+  if (inputFd < 0) {
+    WriteLine("Could not open " + inputName);
+    return false;
+  }
+  Source input(inputFd);
+  std::string outputName = OutputName(inputName);
+  Sink out = OpenOutput(outputName, templId, inputId, alsoReading);
+  bool opened = out.fd >= 0;
+  WriteLine(" and " + inputName + " (Input file)");
+  // Without an output the phases still run, their bytes dropped.
+  MergePages(templ, input, out);
+  if (!CloseSink(out) && opened) WriteLine("Could not write " + outputName);
+  return true;
+}

@@ -1,0 +1,39 @@
+// Applying a template page to an input page: the template gives the frame
+// (all before its head tag, its body tag, its body around the "####" marker),
+// the input gives its head content and its body content.
+#ifndef MERGE_APPLY_TEMP_H_
+#define MERGE_APPLY_TEMP_H_
+
+#include <cstddef>
+#include <string>
+
+#include "merge/platform.h"
+#include "merge/token_reader.h"
+
+// The greatest number of characters of an input name that go into the
+// output name.
+constexpr std::size_t MAXCHARS = 20;
+
+// The output name for an input: the output folder and separator, then the
+// first MAXCHARS characters of the name, unchanged.
+std::string OutputName(const std::string& inputName);
+
+// Runs the eight merge phases: reads the template and the input forward once
+// each, alternating between them, and writes the merged page to `out`. Tags
+// and the marker are recognised only as whole words; whatever is not
+// recognised is copied or discarded by the phase that meets it. A source
+// that runs out leaves the later phases on it with nothing to do.
+void MergePages(Source& templ, Source& input, Sink& out);
+
+// Merges the template `templateName` with the input `inputName` into the
+// output file named by OutputName, telling the user on the console which
+// files it opened. Gives false, with "Could not open " and the name, when
+// the template or the input cannot be opened; nothing is written then. Gives
+// true otherwise, also when the output cannot be created or written: those
+// cases have console lines of their own. The output is never created over
+// the template, the input, or the file `alsoReading` (the list being read),
+// when that is given.
+bool ApplyTemp(const std::string& templateName, const std::string& inputName,
+               const FileIdentity* alsoReading = nullptr);
+
+#endif  // MERGE_APPLY_TEMP_H_

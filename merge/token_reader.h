@@ -1,0 +1,87 @@
+// Reading characters and words from the console or a file. Whitespace is
+// exactly space, tab, line feed, vertical tab, form feed and carriage return;
+// a word is a maximal run of anything else. Where tags and the body marker
+// are found depends only on these rules.
+#ifndef MERGE_TOKEN_READER_H_
+#define MERGE_TOKEN_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+// What Look gives when there is no character to deliver; distinct from every
+// byte value.
+constexpr int kEndOfInput = -1;
+
+// A character source read strictly forward, with two sticky conditions:
+// `ended` (a read found no further character) and `failed` (a read delivered
+// nothing). A source with neither is good. Neither is ever cleared.
+struct Source {
+  // Reads an open file, and closes it when the source goes.
+  explicit Source(int fd);
+  // Reads a stream buffer (the console, or text in memory). `tie`, when set,
+  // is flushed before every read from it, so a prompt shows before a wait.
+  explicit Source(std::streambuf* stream, std::ostream* tie = nullptr);
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+  ~Source();
+
+  int fd = -1;
+  std::streambuf* stream = nullptr;
+  std::ostream* tie = nullptr;
+  std::unique_ptr<char[]> block;
+  std::size_t pos = 0;  // next unread byte of block
+  std::size_t end = 0;  // one past the last buffered byte
+  bool ended = false;
+  bool failed = false;
+};
+
+// The six whitespace bytes; the test takes no locale into account.
+inline bool IsWhitespace(unsigned char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The bytes now buffered ahead of the reader, reading more when none are.
+// Empty when the source is not good, or when it has no further character,
+// in which case it is marked ended. The view lasts until the next read.
+std::string_view Ahead(Source& in);
+
+// Consumes `count` bytes of the view that Ahead gave.
+inline void Skip(Source& in, std::size_t count) { in.pos += count; }
+
+// Gives the next character unconsumed, or kEndOfInput (marking the source
+// ended when it has just run out). Gives kEndOfInput at once, touching
+// nothing, when the source is not good.
+int Look(Source& in);
+
+// Consumes and gives the next character, whitespace included; kEndOfInput
+// (and failed) when there is none.
+int TakeChar(Source& in);
+
+// Skips whitespace, which is lost, then collects the word up to the next
+// whitespace, which stays unread. A word that runs to the end is valid and
+// leaves the source ended. Fails, leaving *word empty and the source failed
+// (and ended, when it ran out while skipping), when no word was there.
+bool TakeWord(Source& in, std::string* word);
+
+// Skips whitespace, then consumes one character into *c; everything after it
+// stays unread. On failure, as for TakeWord, *c is left unchanged.
+bool TakeNonBlank(Source& in, char* c);
+
+// TakeWord in bounded memory: skips whitespace as TakeWord does, then
+// collects at most `limit` characters of the word into `head` and gives
+// their count. 0 means TakeWord would have failed. A count below `limit`
+// means the whole word was taken; at `limit` the word may go on, and its
+// rest is read with TakeWordPiece.
+std::size_t TakeWordHead(Source& in, char* head, std::size_t limit);
+
+// Consumes and gives the next buffered run of the current word, at most
+// `limit` bytes; empty once the word has ended at whitespace (left unread) or
+// at the end of the source (marked ended). The view lasts until the next read.
+std::string_view TakeWordPiece(Source& in, std::size_t limit = SIZE_MAX);
+
+#endif  // MERGE_TOKEN_READER_H_

@@ -1,0 +1,91 @@
+#include "tests/scratch.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "console/commands.h"
+
+namespace fs = std::filesystem;
+
+const char* const kMenu =
+    "Welcome to ZAVIK Tembrix\n"
+    "Please choose an option: \n"
+    "Apply a template to a single file (A)\n"
+    "Apply a template to a list of files (L)\n"
+    "Help (H)\n"
+    "Quit (Q)\n";
+
+void ScratchTest::SetUp() {
+  std::string pattern =
+      (fs::temp_directory_path() / "tembrix-test-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+  previous_ = fs::current_path().string();
+  fs::current_path(dir_);
+  fs::create_directory("temb");
+}
+
+void ScratchTest::TearDown() {
+  fs::current_path(previous_);
+  std::error_code ec;
+  // Restore permissions that a test may have taken away, then remove all.
+  for (auto it = fs::recursive_directory_iterator(dir_, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_symlink())
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
+                      ec);
+  }
+  fs::remove_all(dir_, ec);
+}
+
+void WriteFile(const std::string& name, const std::string& content) {
+  std::ofstream out(name, std::ios::binary);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string ReadFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+bool Exists(const std::string& name) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(name, ec));
+}
+
+ProgramRun RunTembrix(const std::string& consoleInput) {
+  WriteFile(".console-in", consoleInput);
+  std::string command = std::string("timeout 60 ") + TEMBRIX_EXE +
+                        " < .console-in > .console-out 2> .console-err";
+  int raw = std::system(command.c_str());
+  ProgramRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = ReadFile(".console-out");
+  EXPECT_EQ(ReadFile(".console-err"), "") << "nothing goes to stderr";
+  fs::remove(".console-in");
+  fs::remove(".console-out");
+  fs::remove(".console-err");
+  return run;
+}
+
+std::string RunMenuWith(const std::string& consoleInput) {
+  std::istringstream in(consoleInput);
+  std::ostringstream out;
+  std::streambuf* oldIn = std::cin.rdbuf(in.rdbuf());
+  std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
+  int status = RunMenu();
+  std::cin.rdbuf(oldIn);
+  std::cout.rdbuf(oldOut);
+  std::cin.clear();
+  std::cout.clear();
+  EXPECT_EQ(status, 0);
+  return out.str();
+}

@@ -1,0 +1,41 @@
+// Helpers for tests that touch the disk or run the program.
+#ifndef TESTS_SCRATCH_H_
+#define TESTS_SCRATCH_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// These tests do real disk accesses, so each one runs in a fresh scratch
+// folder holding an empty temb/, entered for the test and removed after it.
+class ScratchTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::string dir_;
+  std::string previous_;
+};
+
+void WriteFile(const std::string& name, const std::string& content);
+std::string ReadFile(const std::string& name);
+bool Exists(const std::string& name);
+
+// What the program printed and the status it exited with.
+struct ProgramRun {
+  std::string out;
+  int status = -1;
+};
+
+// Runs the built program in the current folder with `consoleInput` piped to
+// its standard input. A run that hangs is killed after a while and shows a
+// status of its own.
+ProgramRun RunTembrix(const std::string& consoleInput);
+
+// Runs the menu loop in this process with the console swapped for strings.
+std::string RunMenuWith(const std::string& consoleInput);
+
+// The six menu lines.
+extern const char* const kMenu;
+
+#endif  // TESTS_SCRATCH_H_
