@@ -45,19 +45,40 @@ WordHead TakeShortWord(Source& in) {
 
 // Copies characters to `out` until `trigger` is taken and the word after it
 // is one of `stops`; that trigger and word are consumed and not written.
-// The whitespace between a trigger and its word is lost. Runs of ordinary
-// bytes are moved in one piece.
+// The whitespace between a trigger and its word is lost.
 void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
   for (std::string_view ahead = Ahead(in); !ahead.empty(); ahead = Ahead(in)) {
-    const void* hit = std::memchr(ahead.data(), trigger, ahead.size());
+    const char* begin = ahead.data();
+    const char* end = begin + ahead.size();
+    // A trigger whose word follows at once and ends inside the block is
+    // written exactly as it stands, so such triggers need no work beyond
+    // finding them: the block goes out as one run up to a stop word, or up
+    // to a trigger that needs the careful path below.
+    const char* hit = nullptr;
+    for (const char* scan = begin;;) {
+      hit = static_cast<const char*>(std::memchr(scan, trigger, end - scan));
+      if (hit == nullptr) break;
+      const char* word = hit + 1;
+      const char* wordEnd = word;
+      while (wordEnd < end && !IsWhitespace(*wordEnd)) ++wordEnd;
+      if (wordEnd == word || wordEnd == end) break;
+      std::size_t size = wordEnd - word;
+      if (size < kLongWord && IsOneOf(std::string_view(word, size), stops)) {
+        Write(out, begin, hit - begin);
+        Skip(in, wordEnd - begin);
+        return;
+      }
+      scan = wordEnd;  // the word may hold further triggers: they are text
+    }
     if (hit == nullptr) {
-      Write(out, ahead);
-      Skip(in, ahead.size());
+      Write(out, begin, end - begin);
+      Skip(in, end - begin);
       continue;
     }
-    std::size_t run = static_cast<const char*>(hit) - ahead.data();
-    Write(out, ahead.data(), run);
-    Skip(in, run + 1);
+    // Whitespace after the trigger, or a word that may go on past the
+    // block: take the word through the reader.
+    Write(out, begin, hit - begin);
+    Skip(in, hit + 1 - begin);
     WordHead w;
     w.size = TakeWordHead(in, w.text, kLongWord);
     if (w.size < kLongWord && IsOneOf(w.view(), stops)) return;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -44,9 +45,10 @@ bool HoldsZeroByte(const std::string& name) {
   return name.find('\0') != std::string::npos;
 }
 
+#ifdef _WIN32
+// Windows keeps file indexes on open handles only.
 FileIdentity IdentityOfOpenFile(int fd) {
   FileIdentity id;
-#ifdef _WIN32
   BY_HANDLE_FILE_INFORMATION info;
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   if (handle != INVALID_HANDLE_VALUE &&
@@ -56,23 +58,20 @@ FileIdentity IdentityOfOpenFile(int fd) {
                info.nFileIndexLow;
     id.known = true;
   }
-#else
-  struct stat st;
-  if (fstat(fd, &st) == 0) {
-    id.device = static_cast<std::uint64_t>(st.st_dev);
-    id.index = static_cast<std::uint64_t>(st.st_ino);
-    id.known = true;
-  }
-#endif
   return id;
 }
-
-bool IsFolder(int fd) {
-  struct stat st;
-  return fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+#else
+FileIdentity IdentityOfStat(const struct stat& st) {
+  FileIdentity id;
+  id.device = static_cast<std::uint64_t>(st.st_dev);
+  id.index = static_cast<std::uint64_t>(st.st_ino);
+  id.known = true;
+  return id;
 }
+#endif
 
-// Back to blocking reads and writes once the open has succeeded.
+// Back to blocking reads and writes once the open has succeeded; only a
+// FIFO or a device can notice the difference.
 void MakeBlocking(int fd) {
 #ifndef _WIN32
   int flags = fcntl(fd, F_GETFL);
@@ -85,7 +84,8 @@ void MakeBlocking(int fd) {
 // Writes all of `data`, retrying partial writes; false on any error.
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
-    std::size_t chunk = size > kBlockSize ? kBlockSize : size;
+    // One call writes at most 1 GiB, well inside every platform's limit.
+    std::size_t chunk = std::min<std::size_t>(size, std::size_t{1} << 30);
     auto written = ::write(fd, data, static_cast<IoSize>(chunk));
     if (written < 0) {
       if (errno == EINTR) continue;
@@ -116,21 +116,32 @@ int OpenForReading(const std::string& name, FileIdentity* id) {
   if (HoldsZeroByte(name)) return -1;
   int fd = ::open(name.c_str(), kReadFlags);
   if (fd < 0) return -1;
-  if (IsFolder(fd)) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) == S_IFDIR) {
     ::close(fd);
     return -1;
   }
-  MakeBlocking(fd);
+  if ((st.st_mode & S_IFMT) != S_IFREG) MakeBlocking(fd);
+#ifdef _WIN32
   if (id != nullptr) *id = IdentityOfOpenFile(fd);
+#else
+  if (id != nullptr) *id = IdentityOfStat(st);
+#endif
   return fd;
 }
 
 FileIdentity IdentityOfPath(const std::string& name) {
-  if (HoldsZeroByte(name)) return FileIdentity();
+  FileIdentity id;
+  if (HoldsZeroByte(name)) return id;
+#ifdef _WIN32
   int fd = ::open(name.c_str(), kReadFlags);
-  if (fd < 0) return FileIdentity();
-  FileIdentity id = IdentityOfOpenFile(fd);
+  if (fd < 0) return id;
+  id = IdentityOfOpenFile(fd);
   ::close(fd);
+#else
+  struct stat st;
+  if (stat(name.c_str(), &st) == 0) id = IdentityOfStat(st);
+#endif
   return id;
 }
 
@@ -138,7 +149,10 @@ int CreateForWriting(const std::string& name) {
   if (HoldsZeroByte(name)) return -1;
   int fd = ::open(name.c_str(), kWriteFlags, kCreateMode);
   if (fd < 0) return -1;
-  MakeBlocking(fd);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) != S_IFREG) {
+    MakeBlocking(fd);
+  }
   return fd;
 }
 
@@ -167,13 +181,16 @@ void Write(Sink& out, const char* data, std::size_t size) {
     return;
   }
   if (out.fd < 0 || out.failed) return;
-  if (out.used + size <= kBlockSize) {
+  // Pieces gather in the block; a large run with nothing before it in the
+  // block goes out as it is, saving the copy.
+  bool large = size >= kBlockSize / 4;
+  if (out.used + size <= kBlockSize && !(large && out.used == 0)) {
     std::memcpy(out.block.get() + out.used, data, size);
     out.used += size;
     return;
   }
   FlushBlock(out);
-  if (size >= kBlockSize) {
+  if (large) {
     if (!WriteAll(out.fd, data, size)) out.failed = true;
   } else {
     std::memcpy(out.block.get(), data, size);

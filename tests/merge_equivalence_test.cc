@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "merge/apply_temp.h"
-#include "tests/one_byte_buf.h"
+#include "tests/chunk_buf.h"
 #include "tests/reference_merge.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ const std::vector<std::string>& Fragments() {
       "<<",
       "##",
       std::string(300, 'L'),
-      "<" + std::string(70000, 'W'),
+      "<" + std::string(5000, 'W'),
       "/body>x",
       "/BODY",
       "/HEAD>",
@@ -113,11 +114,11 @@ TEST(MergeEquivalence, MatchesPlainRulesOnRandomPages) {
     std::istringstream tw(t);
     std::istringstream iw(i);
     ASSERT_EQ(Fast(tw.rdbuf(), iw.rdbuf()), expected) << "round " << round;
-    if (round % 10 == 0) {  // byte-at-a-time sources: every boundary
-      OneByteBuf tb(t);
-      OneByteBuf ib(i);
-      ASSERT_EQ(Fast(&tb, &ib), expected) << "bytewise round " << round;
-    }
+    // Sources in short pieces: tags cut at every point of a block.
+    std::size_t longest = round % 10 == 0 ? 1 : 1 + round % 23;
+    ChunkBuf tb(t, longest, round);
+    ChunkBuf ib(i, longest, round + 1);
+    ASSERT_EQ(Fast(&tb, &ib), expected) << "chunked round " << round;
   }
 }
 
@@ -131,10 +132,35 @@ TEST(MergeEquivalence, MatchesPlainRulesOnWellFormedPages) {
                     part() + "\n####\n" + part();
     std::string i = part() + "<head>" + part() + "</head>\n" + part() +
                     "<body>" + part() + "</body>" + part();
+    std::string expected = Reference(t, i);
     std::istringstream tw(t);
     std::istringstream iw(i);
-    ASSERT_EQ(Fast(tw.rdbuf(), iw.rdbuf()), Reference(t, i))
-        << "round " << round;
+    ASSERT_EQ(Fast(tw.rdbuf(), iw.rdbuf()), expected) << "round " << round;
+    ChunkBuf tb(t, 1 + round % 11, round);
+    ChunkBuf ib(i, 1 + round % 13, round + 1);
+    ASSERT_EQ(Fast(&tb, &ib), expected) << "chunked round " << round;
+  }
+}
+
+class FileEquivalence : public ScratchTest {};
+
+TEST_F(FileEquivalence, LargePagesReadFromFilesInBlocks) {
+  // Pages of several read blocks, so tags fall on the block edges of files.
+  std::mt19937 rng(99);
+  for (int round = 0; round < 8; ++round) {
+    std::string t = RandomPage(rng, 40) + "<head>\n" + RandomPage(rng, 40) +
+                    "<body>" + RandomPage(rng, 4000) + "\n####\n" +
+                    RandomPage(rng, 4000);
+    std::string i = "<head>" + RandomPage(rng, 4000) + "</head>\n<body>" +
+                    RandomPage(rng, 9000);
+    WriteFile("t.html", t);
+    WriteFile("i.html", i);
+    Source ts(OpenForReading("t.html", nullptr));
+    Source is(OpenForReading("i.html", nullptr));
+    Sink out(CreateForWriting("temb/o.html"));
+    MergePages(ts, is, out);
+    ASSERT_TRUE(CloseSink(out));
+    ASSERT_TRUE(ReadFile("temb/o.html") == Reference(t, i)) << round;
   }
 }
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "tests/one_byte_buf.h"
+#include "tests/chunk_buf.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ void OnBothSources(const std::string& text, Check check) {
   std::istringstream whole(text);
   Source a(whole.rdbuf());
   check(a);
-  OneByteBuf bytes(text);
+  ChunkBuf bytes(text);
   Source b(&bytes);
   check(b);
 }

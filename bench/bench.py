@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Benchmarks tembrix against plain copying of the same bytes.
+
+Builds a Release tembrix, generates seeded data in a temporary folder, and
+times each case and its reference side by side in one run, median of several
+runs, with the peak resident memory of each child process. Prints a table.
+
+  python3 bench/bench.py            # the full sizes (a few minutes)
+  python3 bench/bench.py --small    # tiny sizes, to show the script works
+"""
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+MIB = 1024 * 1024
+
+TEMPLATE = (
+    "<html>\n<head>\n<title>Site</title>\n</head>\n"
+    '<body bgcolor=white text=#000000>\n<table width="100%"><tr>'
+    "<td bgcolor=#336699>\n####\n</td></tr></table>\n</body>\n</html>\n")
+
+WORDS = ("lorem ipsum dolor sit amet consectetur adipiscing elit sed do "
+         "eiusmod tempor incididunt ut labore et dolore magna aliqua enim "
+         "minim veniam quis nostrud exercitation ullamco laboris nisi").split()
+
+
+def html_lines(rng, count):
+    """Lines of realistic body HTML: a tag every few dozen bytes."""
+    lines = []
+    for _ in range(count):
+        text = " ".join(rng.choice(WORDS) for _ in range(rng.randint(2, 9)))
+        kind = rng.randint(0, 5)
+        colour = "#%06x" % rng.randrange(1 << 24)
+        if kind == 0:
+            lines.append('<p class="c%d">%s <a href="page%d.html">%s</a></p>'
+                         % (rng.randint(0, 99), text, rng.randint(0, 999),
+                            rng.choice(WORDS)))
+        elif kind == 1:
+            lines.append("<tr><td bgcolor=%s>%s</td><td>%d</td></tr>"
+                         % (colour, text, rng.randint(0, 99999)))
+        elif kind == 2:
+            lines.append('<span style="color:%s">%s</span><br>'
+                         % (colour, text))
+        elif kind == 3:
+            lines.append("<li><b>%s</b> %s</li>" % (rng.choice(WORDS), text))
+        elif kind == 4:
+            lines.append("<h3 id=s%d>%s</h3>" % (rng.randint(0, 999), text))
+        else:
+            lines.append("%s <i>%s</i> &amp; %s" % (text, rng.choice(WORDS),
+                                                   rng.choice(WORDS)))
+    return lines
+
+
+def write_page(path, rng, lines, size):
+    """An input page of about `size` bytes: head, then body lines."""
+    with open(path, "w") as out:
+        out.write("<html>\n<head>\n<title>Page</title>\n"
+                  '<meta name="generator" content="bench">\n</head>\n<body>\n')
+        written = 0
+        while written < size:
+            chunk = "\n".join(rng.choices(lines, k=512)) + "\n"
+            out.write(chunk)
+            written += len(chunk)
+        out.write("</body>\n</html>\n")
+
+
+MEASURE = None  # the helper that times a child and reads its peak memory
+
+
+def timed(command, cwd, stdin_path=None):
+    """Runs one command; gives (seconds, peak resident KiB of the child)."""
+    if isinstance(command, str):
+        command = ["sh", "-c", command]
+    result = subprocess.run([MEASURE, stdin_path or "/dev/null"] + command,
+                            cwd=cwd, stdout=subprocess.PIPE, text=True)
+    if result.returncode != 0:
+        sys.exit("failed: %s" % command)
+    seconds, rss = result.stdout.split()
+    return float(seconds), int(rss)
+
+
+def median_run(command, cwd, runs, stdin_path=None):
+    """Median time of `runs` runs after one warm-up run, and the peak memory.
+
+    The warm-up also leaves the outputs in place, so every measured run of
+    either side overwrites files, as a user's second run of a site does.
+    """
+    timed(command, cwd, stdin_path)
+    times, peak = [], 0
+    for _ in range(runs):
+        seconds, rss = timed(command, cwd, stdin_path)
+        times.append(seconds)
+        peak = max(peak, rss)
+    return statistics.median(times), peak
+
+
+def build():
+    build_dir = os.path.join(ROOT, "build-release")
+    subprocess.run(["cmake", "-S", ROOT, "-B", build_dir,
+                    "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "-j2", "--target",
+                    "tembrix", "bench_measure"], check=True,
+                   stdout=subprocess.DEVNULL)
+    global MEASURE
+    MEASURE = os.path.join(build_dir, "bench_measure")
+    return os.path.join(build_dir, "tembrix")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--small", action="store_true",
+                        help="tiny sizes, only to show the script works")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    scale = 1 / 1024 if args.small else 1
+    sizes = [int(s * MIB * scale) for s in (16, 64, 256)]
+    pages = 100 if args.small else 10000
+    word = int(64 * MIB * scale)
+
+    exe = build()
+    rng = random.Random(20261209)
+    lines = html_lines(rng, 4000)
+    work = tempfile.mkdtemp(prefix="tembrix-bench-")
+    try:
+        os.mkdir(os.path.join(work, "temb"))
+        with open(os.path.join(work, "template.html"), "w") as out:
+            out.write(TEMPLATE)
+
+        def console(name, text):
+            path = os.path.join(work, name)
+            with open(path, "w") as out:
+                out.write(text)
+            return path
+
+        rows = []
+        idle_in = console("idle.in", "q\n")
+        _, idle = median_run([exe], work, 1, idle_in)
+
+        for size in sizes:
+            name = "big%d.html" % size
+            write_page(os.path.join(work, name), rng, lines, size)
+            cin = console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name)
+            mine, rss = median_run([exe], work, args.runs, cin)
+            ref, _ = median_run("cat template.html %s > temb/out" % name,
+                                work, args.runs)
+            rows.append(("page %d MiB" % (size // MIB) if size >= MIB else
+                         "page %d KiB" % (size // 1024), mine, ref, rss, size))
+            os.remove(os.path.join(work, name))
+            os.remove(os.path.join(work, "temb", name[:20]))
+
+        site = os.path.join(work, "site")
+        os.mkdir(site)
+        os.mkdir(os.path.join(site, "temb"))
+        shutil.copy(os.path.join(work, "template.html"), site)
+        names = ["p%05d.html" % n for n in range(pages)]
+        for n in names:
+            write_page(os.path.join(site, n), rng, lines, 4096 - 200)
+        with open(os.path.join(site, "list.txt"), "w") as out:
+            out.write("\n".join(names) + "\n")
+        cin = console("list.in", "l\ntemplate.html\nlist.txt\nq\n")
+        mine, rss = median_run([exe], site, args.runs, cin)
+        os.mkdir(os.path.join(site, "copy"))
+        ref, _ = median_run("cp p*.html copy/", site, args.runs)
+        rows.append(("list of %d pages" % pages, mine, ref, rss, None))
+        shutil.rmtree(site)
+
+        with open(os.path.join(work, "word.html"), "w") as out:
+            out.write("<head> </head>\n<body>\n<")
+            block = "x" * MIB
+            for _ in range(word // MIB):
+                out.write(block)
+            out.write("x" * (word % MIB) + "\n</body>\n")
+        cin = console("word.in", "a\ntemplate.html\nword.html\nq\n")
+        mine, rss = median_run([exe], work, args.runs, cin)
+        ref, _ = median_run("cat template.html word.html > temb/out", work,
+                            args.runs)
+        rows.append(("one word of %d MiB" % (word // MIB) if word >= MIB else
+                     "one word of %d KiB" % (word // 1024), mine, ref, rss,
+                     None))
+    finally:
+        shutil.rmtree(work)
+
+    print("| case | tembrix median | reference median | ratio | ns/byte "
+          "| peak RSS above idle |")
+    print("|---|---|---|---|---|---|")
+    for name, mine, ref, rss, size in rows:
+        per_byte = "%.2f" % (mine * 1e9 / size) if size else "-"
+        print("| %s | %.3f s | %.3f s | %.2f | %s | %d KiB |"
+              % (name, mine, ref, mine / ref, per_byte, rss - idle))
+    print("idle tembrix at its menu: %d KiB peak resident" % idle)
+
+
+if __name__ == "__main__":
+    main()
