@@ -118,7 +118,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--small", action="store_true",
                         help="tiny sizes, only to show the script works")
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=7)
     args = parser.parse_args()
     scale = 1 / 1024 if args.small else 1
     sizes = [int(s * MIB * scale) for s in (16, 64, 256)]
