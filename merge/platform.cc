@@ -92,8 +92,10 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
       return false;
     }
     if (written == 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
+    // A text-mode write may count the carriage returns it added.
+    std::size_t done = std::min(static_cast<std::size_t>(written), size);
+    data += done;
+    size -= done;
   }
   return true;
 }

@@ -61,18 +61,25 @@ bool Exists(const std::string& name) {
   return fs::exists(fs::symlink_status(name, ec));
 }
 
-ProgramRun RunTembrix(const std::string& consoleInput) {
+ProgramRun RunCommand(const std::string& command,
+                      const std::string& consoleInput, int seconds) {
   WriteFile(".console-in", consoleInput);
-  std::string command = std::string("timeout 60 ") + TEMBRIX_EXE +
-                        " < .console-in > .console-out 2> .console-err";
-  int raw = std::system(command.c_str());
+  std::string line = "timeout " + std::to_string(seconds) + " " + command +
+                     " < .console-in > .console-out 2> .console-err";
+  int raw = std::system(line.c_str());
   ProgramRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   run.out = ReadFile(".console-out");
-  EXPECT_EQ(ReadFile(".console-err"), "") << "nothing goes to stderr";
+  run.err = ReadFile(".console-err");
   fs::remove(".console-in");
   fs::remove(".console-out");
   fs::remove(".console-err");
+  return run;
+}
+
+ProgramRun RunTembrix(const std::string& consoleInput) {
+  ProgramRun run = RunCommand(TEMBRIX_EXE, consoleInput);
+  EXPECT_EQ(run.err, "") << "nothing goes to stderr";
   return run;
 }
 

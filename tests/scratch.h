@@ -24,12 +24,17 @@ bool Exists(const std::string& name);
 // What the program printed and the status it exited with.
 struct ProgramRun {
   std::string out;
+  std::string err;
   int status = -1;
 };
 
-// Runs the built program in the current folder with `consoleInput` piped to
-// its standard input. A run that hangs is killed after a while and shows a
-// status of its own.
+// Runs `command` in the current folder with `consoleInput` piped to its
+// standard input and gives what it printed on standard output. A run that
+// hangs is killed after `seconds` and shows a status of its own.
+ProgramRun RunCommand(const std::string& command,
+                      const std::string& consoleInput, int seconds = 60);
+
+// Runs the built program so, and checks that it wrote nothing to stderr.
 ProgramRun RunTembrix(const std::string& consoleInput);
 
 // Runs the menu loop in this process with the console swapped for strings.
