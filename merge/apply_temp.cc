@@ -142,24 +142,52 @@ void CopyRest(Source& in, Sink& out) {
   }
 }
 
-// Opens the output unless it is a file being read; writes the console lines
-// for either outcome up to the end of the output's part of the message.
+// True when ".." folders in the name part of the output climb above the
+// output folder ("temb/../index.html"); "temb/a/../b.html" stays inside.
+bool LeavesOutputFolder(const std::string& outputName) {
+  int depth = 0;
+  std::size_t start = std::char_traits<char>::length(OUTPUT_PREFIX);
+  while (start <= outputName.size()) {
+    std::size_t end = start;
+    while (end < outputName.size() && !IsSeparator(outputName[end])) ++end;
+    std::string_view part(outputName.data() + start, end - start);
+    if (part == "..") {
+      if (--depth < 0) return true;
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+// Refuses the output with two console lines: it cannot be opened, and why.
+Sink Refuse(const std::string& outputName, const char* reason) {
+  WriteLine("Could not open " + outputName);
+  WriteLine(reason);
+  return Sink();
+}
+
+// Opens the output unless it is a file being read or lies outside temb; writes
+// the console lines for either outcome up to the end of the output's part of
+// the message.
 Sink OpenOutput(const std::string& outputName, const FileIdentity& templ,
                 const FileIdentity& input, const FileIdentity* alsoReading) {
+  if (LeavesOutputFolder(outputName)) {
+    return Refuse(outputName,
+                  "The output file would be outside the folder temb");
+  }
   FileIdentity existing = IdentityOfPath(outputName);
   if (SameFile(existing, templ) || SameFile(existing, input) ||
       (alsoReading != nullptr && SameFile(existing, *alsoReading))) {
-    WriteLine("Could not open " + outputName);
-    WriteLine("The output file would overwrite the template or the input");
-    return Sink();
+    return Refuse(outputName,
+                  "The output file would overwrite the template or the input");
   }
   int fd = CreateForWriting(outputName);
   if (fd < 0) {
-    WriteLine("Could not open " + outputName);
-    WriteLine(
-        "Please make sure you have a folder called temb in the current "
-        "directory");
-    return Sink();
+    return Refuse(outputName,
+                  "Please make sure you have a folder called temb in the "
+                  "current directory");
   }
   WriteText("Successfully opened " + outputName + " (Output file)");
   return Sink(fd);

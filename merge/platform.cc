@@ -110,6 +110,14 @@ void FlushBlock(Sink& out) {
 
 }  // namespace
 
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\';
+#else
+  return c == '/';
+#endif
+}
+
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.known && b.known && a.device == b.device && a.index == b.index;
 }

@@ -15,6 +15,10 @@
 // separator after it: "temb\" on Windows, "temb/" elsewhere.
 extern const char* const OUTPUT_PREFIX;
 
+// True for a byte that separates folders in a path: '/' everywhere, and
+// '\\' too on Windows.
+bool IsSeparator(char c);
+
 // Size of every read and write block.
 constexpr std::size_t kBlockSize = 128 * 1024;
 

@@ -226,6 +226,28 @@ TEST_F(ApplyTempTest, NeverTruncatesWhatItReads) {
   EXPECT_EQ(ReadFile("temb/x.html"), kInput);
 }
 
+TEST_F(ApplyTempTest, NeverWritesOutsideTheOutputFolder) {
+  WriteFile("t.html", kTemplate);
+  WriteFile("in.html", kInput);
+  // "../<this folder>/in.html" is in.html here; its output name, cut to 20
+  // characters, would be a file beside temb.
+  std::string self = std::filesystem::current_path().filename().string();
+  std::string input = "../" + self + "/in.html";
+  std::string output = OutputName(input);
+  EXPECT_TRUE(Apply("t.html", input));
+  EXPECT_EQ(console_, "Could not open " + output +
+                          "\nThe output file would be outside the folder "
+                          "temb\n and " +
+                          input + " (Input file)\n");
+  EXPECT_FALSE(Exists(output));
+  EXPECT_FALSE(Exists(self.substr(0, MAXCHARS - 3)));
+  // Folders that come back down stay inside temb and are fine.
+  std::filesystem::create_directory("a");
+  std::filesystem::create_directory("temb/a");
+  EXPECT_TRUE(Apply("t.html", "./a/../in.html"));
+  EXPECT_EQ(ReadFile("temb/in.html"), kMerged);
+}
+
 TEST_F(ApplyTempTest, WriteFailureIsReported) {
   WriteFile("t.html", kTemplate);
   WriteFile("x.html", kInput);
