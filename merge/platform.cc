@@ -34,6 +34,7 @@ constexpr int kCreateMode = _S_IREAD | _S_IWRITE;
 using IoSize = unsigned int;
 #else
 // O_NONBLOCK only for the open: a FIFO without a peer must not hang it.
+// Regular files, the only ones read, take no notice of it.
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 constexpr int kWriteFlags =
     O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC;
@@ -126,12 +127,13 @@ int OpenForReading(const std::string& name, FileIdentity* id) {
   if (HoldsZeroByte(name)) return -1;
   int fd = ::open(name.c_str(), kReadFlags);
   if (fd < 0) return -1;
+  // Only a regular file reads as a page: a folder has no bytes, and a
+  // device or FIFO may never end (/dev/zero) or never begin.
   struct stat st;
-  if (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) == S_IFDIR) {
+  if (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) != S_IFREG) {
     ::close(fd);
     return -1;
   }
-  if ((st.st_mode & S_IFMT) != S_IFREG) MakeBlocking(fd);
 #ifdef _WIN32
   if (id != nullptr) *id = IdentityOfOpenFile(fd);
 #else

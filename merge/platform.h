@@ -33,9 +33,10 @@ struct FileIdentity {
 // True when both identities are known and name the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
-// Opens an existing file for reading in the platform's text mode (bytes as
-// they are on POSIX). Gives -1 when the name cannot be opened or names a
-// folder, and also for a name holding a zero byte, which no path can hold.
+// Opens an existing regular file for reading in the platform's text mode
+// (bytes as they are on POSIX). Gives -1 when the name cannot be opened or
+// names a folder, a device or a FIFO, and for a name holding a zero byte,
+// which no path can hold.
 // Fills *id, when given, with the opened file's identity.
 int OpenForReading(const std::string& name, FileIdentity* id);
 
