@@ -203,6 +203,23 @@ TEST_F(Faults, ConsoleInputThatStopsAnywhere) {
   }
 }
 
+TEST_F(Faults, ConsoleOutputThatGoesAway) {
+  // The reader of the console stops after a byte; the merges still run and
+  // the exit status stays 0.
+  std::string many;
+  for (int n = 0; n < 200; ++n) many += "a t.html in.html h ";
+  WriteFile("many.in", many);
+  ProgramRun run = RunCommand(std::string("bash -c '") + TEMBRIX_EXE +
+                                  " < many.in | head -c 1; exit "
+                                  "${PIPESTATUS[0]}'",
+                              "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "W");
+  EXPECT_EQ(ReadFile("temb/in.html"),
+            "<html>\n<head>\n<title>In</title>\n<body \n bgcolor=white>\n\n"
+            "<p>Hi</p>\n\n</body>\n</html>\n");
+}
+
 TEST_F(Faults, ListOfAHundredThousandNames) {
   const int count = 100000;
   std::string list;
