@@ -9,12 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
 
-#include "console/commands.h"
+#include "tests/console_capture.h"
 
 namespace fs = std::filesystem;
 
@@ -76,15 +75,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  std::ostringstream out;
-  std::streambuf* oldIn = std::cin.rdbuf(in.rdbuf());
-  std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
-  int status = RunMenu();
-  std::cin.rdbuf(oldIn);
-  std::cout.rdbuf(oldOut);
-  std::cin.clear();
-  std::cout.clear();
+  std::string out;
+  int status =
+      RunMenuOn(std::string(reinterpret_cast<const char*>(data), size), &out);
   if (status != 0) std::abort();
   if (Look() != site) std::abort();  // something outside temb changed
   for (const auto& entry : fs::directory_iterator("temb")) {

@@ -193,6 +193,13 @@ Sink OpenOutput(const std::string& outputName, const FileIdentity& templ,
   return Sink(fd);
 }
 
+// Opens a page for reading, saying so on the console when it cannot.
+int OpenPage(const std::string& name, FileIdentity* id) {
+  int fd = OpenForReading(name, id);
+  if (fd < 0) WriteLine("Could not open " + name);
+  return fd;
+}
+
 }  // namespace
 
 std::string OutputName(const std::string& inputName) {
@@ -214,18 +221,12 @@ void MergePages(Source& templ, Source& input, Sink& out) {
 bool ApplyTemp(const std::string& templateName, const std::string& inputName,
                const FileIdentity* alsoReading) {
   FileIdentity templId;
-  int templFd = OpenForReading(templateName, &templId);
-  if (templFd < 0) {
-    WriteLine("Could not open " + templateName);
-    return false;
-  }
+  int templFd = OpenPage(templateName, &templId);
+  if (templFd < 0) return false;
   Source templ(templFd);
   FileIdentity inputId;
-  int inputFd = OpenForReading(inputName, &inputId);
-  if (inputFd < 0) {
-    WriteLine("Could not open " + inputName);
-    return false;
-  }
+  int inputFd = OpenPage(inputName, &inputId);
+  if (inputFd < 0) return false;  // the template closes as `templ` goes
   Source input(inputFd);
   std::string outputName = OutputName(inputName);
   Sink out = OpenOutput(outputName, templId, inputId, alsoReading);

@@ -10,12 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kTemplatePrompt = "Please enter name of template file\n";
-const std::string kListPrompt =
-    "Please enter name of file (which contains list of file names) to "
-    "process\n";
-const std::string kPrompts = kTemplatePrompt + kListPrompt;
-
 class ApplyList : public ScratchTest {
  protected:
   // A template and pages p0.html .. p<count-1>.html, each with its number.
@@ -45,7 +39,7 @@ TEST_F(ApplyList, MergesEveryNameInOrderWhateverSeparatesThem) {
             "p0.html\tp1.html\r\n\v missing.html\fp2.html p3.html\n");
   ProgramRun run = RunTembrix("l t.html list.txt q");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, std::string(kMenu) + kPrompts + Opened("p0.html") +
+  EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("p0.html") +
                          Opened("p1.html") + "Could not open missing.html\n" +
                          Opened("p2.html") + Opened("p3.html") + kMenu);
   for (int n = 0; n < 4; ++n) EXPECT_EQ(ReadFile("temb/" + Page(n)), Merged(n));
@@ -62,7 +56,7 @@ TEST_F(ApplyList, EmptyListsDuplicatesAndSharedPrefixes) {
   WriteFile("empty.txt", "");
   WriteFile("blank.txt", " \n\t\r\n");
   EXPECT_EQ(RunTembrix("l t.html empty.txt l t.html blank.txt q").out,
-            std::string(kMenu) + kPrompts + kMenu + kPrompts + kMenu);
+            std::string(kMenu) + kListPrompts + kMenu + kListPrompts + kMenu);
   // Names that agree in their first 20 characters write one output; the
   // later one wins. A name listed twice merges twice.
   WriteFile("averyverylongpagename-1.html", Content(1));
@@ -71,7 +65,7 @@ TEST_F(ApplyList, EmptyListsDuplicatesAndSharedPrefixes) {
             "p0.html p0.html averyverylongpagename-1.html "
             "averyverylongpagename-2.html");
   ProgramRun run = RunTembrix("l t.html list.txt q");
-  EXPECT_EQ(run.out, std::string(kMenu) + kPrompts + Opened("p0.html") +
+  EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("p0.html") +
                          Opened("p0.html") +
                          "Successfully opened temb/averyverylongpagenam "
                          "(Output file) and averyverylongpagename-1.html "
@@ -90,24 +84,21 @@ TEST_F(ApplyList, FailuresLeaveTheRestOfTheBatchGoing) {
   ProgramRun run =
       RunTembrix("l nope.html list.txt l t.html missing.txt l t.html folder q");
   EXPECT_EQ(run.out,
-            std::string(kMenu) + kPrompts +
+            std::string(kMenu) + kListPrompts +
                 "Could not open nope.html\n"
                 "Could not open nope.html\n" +
-                kMenu + kPrompts +
+                kMenu + kListPrompts +
                 "couldn't open list file (missing.txt) please try "
                 "again \n" +
-                kMenu + kPrompts +
+                kMenu + kListPrompts +
                 "couldn't open list file (folder) please try again \n" + kMenu);
   EXPECT_TRUE(fs::is_empty("temb"));
   fs::remove("temb");
-  const std::string noFolder =
-      "Please make sure you have a folder called temb in the current "
-      "directory\n";
   run = RunTembrix("l t.html list.txt q");
-  EXPECT_EQ(run.out, std::string(kMenu) + kPrompts +
-                         "Could not open temb/p0.html\n" + noFolder +
+  EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts +
+                         "Could not open temb/p0.html\n" + kNoFolder +
                          " and p0.html (Input file)\n" +
-                         "Could not open temb/p1.html\n" + noFolder +
+                         "Could not open temb/p1.html\n" + kNoFolder +
                          " and p1.html (Input file)\n" + kMenu);
 }
 
@@ -117,7 +108,7 @@ TEST_F(ApplyList, NeverTruncatesTheListItReads) {
   const std::string list = "p0.html pages.txt p1.html\n";
   WriteFile("temb/pages.txt", list);
   ProgramRun run = RunTembrix("l t.html temb/pages.txt q");
-  EXPECT_EQ(run.out, std::string(kMenu) + kPrompts + Opened("p0.html") +
+  EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("p0.html") +
                          "Could not open temb/pages.txt\n"
                          "The output file would overwrite the template or "
                          "the input\n"
@@ -130,13 +121,14 @@ TEST_F(ApplyList, NeverTruncatesTheListItReads) {
 TEST_F(ApplyList, ConsoleEndAtEitherPrompt) {
   MakeSite(1);
   WriteFile("list.txt", "p0.html");
-  EXPECT_EQ(RunTembrix("l").out, std::string(kMenu) + kTemplatePrompt + kMenu);
+  EXPECT_EQ(RunTembrix("l").out,
+            std::string(kMenu) + kListTemplatePrompt + kMenu);
   EXPECT_EQ(RunTembrix("l t.html\n").out,
-            std::string(kMenu) + kPrompts + kMenu);
+            std::string(kMenu) + kListPrompts + kMenu);
   EXPECT_TRUE(fs::is_empty("temb"));
   // A list name at the very end of the input is still used.
   EXPECT_EQ(RunTembrix("l t.html list.txt").out,
-            std::string(kMenu) + kPrompts + Opened("p0.html") + kMenu);
+            std::string(kMenu) + kListPrompts + Opened("p0.html") + kMenu);
 }
 
 TEST_F(ApplyList, ThousandsOfNames) {
@@ -147,7 +139,7 @@ TEST_F(ApplyList, ThousandsOfNames) {
   WriteFile("list.txt", list);
   ProgramRun run = RunTembrix("l t.html list.txt q");
   EXPECT_EQ(run.status, 0);
-  std::string expected = std::string(kMenu) + kPrompts;
+  std::string expected = std::string(kMenu) + kListPrompts;
   for (int n = 0; n < count; ++n) expected += Opened(Page(n));
   EXPECT_TRUE(run.out == expected + kMenu) << "console text differs";
   int wrong = 0;

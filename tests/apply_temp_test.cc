@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/reference_merge.h"
 #include "tests/scratch.h"
 
 namespace {
@@ -14,13 +15,7 @@ namespace {
 std::string Merge(const std::string& templ, const std::string& input) {
   std::istringstream t(templ);
   std::istringstream i(input);
-  std::ostringstream o;
-  Source ts(t.rdbuf());
-  Source is(i.rdbuf());
-  Sink out(o.rdbuf());
-  MergePages(ts, is, out);
-  EXPECT_TRUE(CloseSink(out));
-  return o.str();
+  return ProgramMerge(t.rdbuf(), i.rdbuf());
 }
 
 const char* const kTemplate =

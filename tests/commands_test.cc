@@ -10,10 +10,6 @@ namespace {
 
 class CommandsTest : public ScratchTest {};
 
-const std::string kTemplatePrompt =
-    "Please enter name of template file (or ! to quit to menu)\n";
-const std::string kInputPrompt = "Please enter name of file to process\n";
-
 TEST_F(CommandsTest, MenuChoices) {
   EXPECT_EQ(RunMenuWith("q"), kMenu);
   EXPECT_EQ(RunMenuWith("Q\nh\n"), kMenu);

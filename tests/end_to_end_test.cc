@@ -23,9 +23,6 @@ class EndToEnd : public ScratchTest {
   }
 };
 
-const std::string kTemplatePrompt =
-    "Please enter name of template file (or ! to quit to menu)\n";
-const std::string kInputPrompt = "Please enter name of file to process\n";
 const std::string kInMerged =
     "<html>\r\n<head>\n<title>One</title>\n<body \n bgcolor=white>\r\n\n"
     "<p>Hi</p>\n\r\n</body>\r\n</html>\r\n";

@@ -34,30 +34,11 @@ std::map<std::string, std::string> FilesOutsideTemb() {
   return files;
 }
 
-std::string Reference(const std::string& t, const std::string& i) {
-  std::istringstream ts(t);
-  std::istringstream is(i);
-  std::ostringstream o;
-  ReferenceMerge(ts, is, o);
-  return o.str();
-}
-
 const std::string kTemplate =
     "<html>\n<head>\n<title>T</title>\n</head>\n<body bgcolor=white>\n####\n"
     "</body>\n</html>\n";
 const std::string kInput =
     "<html>\n<head>\n<title>In</title>\n</head>\n<body>\n<p>Hi</p>\n</body>\n";
-const std::string kTemplatePrompt =
-    "Please enter name of template file (or ! to quit to menu)\n";
-const std::string kInputPrompt = "Please enter name of file to process\n";
-const std::string kListPrompts =
-    "Please enter name of template file\n"
-    "Please enter name of file (which contains list of file names) to "
-    "process\n";
-const std::string kNoFolder =
-    "Please make sure you have a folder called temb in the current "
-    "directory\n";
-
 class Faults : public ScratchTest {
  protected:
   void SetUp() override {
@@ -185,11 +166,12 @@ TEST_F(Faults, BinaryAndUtf16PagesMergeByTheSameRules) {
       "a t.html binary.html a t.html utf16.html a "
       "binary.html in.html q");
   EXPECT_NE(out.find("and in.html (Input file)"), std::string::npos);
-  EXPECT_TRUE(ReadFile("temb/binary.html") == Reference(kTemplate, binary));
-  EXPECT_EQ(ReadFile("temb/utf16.html"), Reference(kTemplate, utf16));
+  EXPECT_TRUE(ReadFile("temb/binary.html") ==
+              ReferenceMerge(kTemplate, binary));
+  EXPECT_EQ(ReadFile("temb/utf16.html"), ReferenceMerge(kTemplate, utf16));
   EXPECT_EQ(ReadFile("temb/utf16.html"),
             "<html>\n<body \n bgcolor=white>\n\n</body>\n</html>\n");
-  EXPECT_TRUE(ReadFile("temb/in.html") == Reference(binary, kInput));
+  EXPECT_TRUE(ReadFile("temb/in.html") == ReferenceMerge(binary, kInput));
 }
 
 TEST_F(Faults, ConsoleInputThatStopsAnywhere) {

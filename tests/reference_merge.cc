@@ -1,7 +1,10 @@
 #include "tests/reference_merge.h"
 
 #include <initializer_list>
+#include <sstream>
 #include <string>
+
+#include "merge/apply_temp.h"
 
 namespace {
 
@@ -74,4 +77,22 @@ void ReferenceMerge(std::istream& t, std::istream& i, std::ostream& o) {
   while (t.peek() != std::istream::traits_type::eof()) {
     o << static_cast<char>(t.get());
   }
+}
+
+std::string ReferenceMerge(const std::string& templ, const std::string& input) {
+  std::istringstream t(templ);
+  std::istringstream i(input);
+  std::ostringstream o;
+  ReferenceMerge(t, i, o);
+  return o.str();
+}
+
+std::string ProgramMerge(std::streambuf* templ, std::streambuf* input) {
+  std::ostringstream o;
+  Source t(templ);
+  Source i(input);
+  Sink out(o.rdbuf());
+  MergePages(t, i, out);
+  CloseSink(out);
+  return o.str();
 }

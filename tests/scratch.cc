@@ -6,10 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
-#include "console/commands.h"
+#include "tests/console_capture.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +19,17 @@ const char* const kMenu =
     "Apply a template to a list of files (L)\n"
     "Help (H)\n"
     "Quit (Q)\n";
+const std::string kTemplatePrompt =
+    "Please enter name of template file (or ! to quit to menu)\n";
+const std::string kInputPrompt = "Please enter name of file to process\n";
+const std::string kListTemplatePrompt = "Please enter name of template file\n";
+const std::string kListPrompts =
+    kListTemplatePrompt +
+    "Please enter name of file (which contains list of file names) to "
+    "process\n";
+const std::string kNoFolder =
+    "Please make sure you have a folder called temb in the current "
+    "directory\n";
 
 void ScratchTest::SetUp() {
   std::string pattern =
@@ -84,15 +94,7 @@ ProgramRun RunTembrix(const std::string& consoleInput) {
 }
 
 std::string RunMenuWith(const std::string& consoleInput) {
-  std::istringstream in(consoleInput);
-  std::ostringstream out;
-  std::streambuf* oldIn = std::cin.rdbuf(in.rdbuf());
-  std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
-  int status = RunMenu();
-  std::cin.rdbuf(oldIn);
-  std::cout.rdbuf(oldOut);
-  std::cin.clear();
-  std::cout.clear();
-  EXPECT_EQ(status, 0);
-  return out.str();
+  std::string out;
+  EXPECT_EQ(RunMenuOn(consoleInput, &out), 0);
+  return out;
 }

@@ -40,7 +40,14 @@ ProgramRun RunTembrix(const std::string& consoleInput);
 // Runs the menu loop in this process with the console swapped for strings.
 std::string RunMenuWith(const std::string& consoleInput);
 
-// The six menu lines.
+// Console texts the tests expect: the six menu lines, the prompts of the
+// single-file command and of the list command, and the line that asks for
+// the output folder.
 extern const char* const kMenu;
+extern const std::string kTemplatePrompt;
+extern const std::string kInputPrompt;
+extern const std::string kListTemplatePrompt;
+extern const std::string kListPrompts;
+extern const std::string kNoFolder;
 
 #endif  // TESTS_SCRATCH_H_

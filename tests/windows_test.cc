@@ -28,14 +28,6 @@ ProgramRun RunUnderWine(const std::string& consoleInput) {
                     300);
 }
 
-const std::string kTemplatePrompt =
-    "Please enter name of template file (or ! to quit to menu)\n";
-const std::string kInputPrompt = "Please enter name of file to process\n";
-const std::string kListPrompts =
-    "Please enter name of template file\n"
-    "Please enter name of file (which contains list of file names) to "
-    "process\n";
-
 std::string Opened(const std::string& output, const std::string& input) {
   return "Successfully opened " + output + " (Output file) and " + input +
          " (Input file)\n";
