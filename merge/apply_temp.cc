@@ -59,8 +59,7 @@ void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
       hit = static_cast<const char*>(std::memchr(scan, trigger, end - scan));
       if (hit == nullptr) break;
       const char* word = hit + 1;
-      const char* wordEnd = word;
-      while (wordEnd < end && !IsWhitespace(*wordEnd)) ++wordEnd;
+      const char* wordEnd = word + FindWhitespace(word, end - word);
       if (wordEnd == word || wordEnd == end) break;
       std::size_t size = wordEnd - word;
       if (size < kLongWord && IsOneOf(std::string_view(word, size), stops)) {

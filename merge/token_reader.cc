@@ -113,9 +113,7 @@ std::size_t TakeWordHead(Source& in, char* head, std::size_t limit) {
 
 std::string_view TakeWordPiece(Source& in, std::size_t limit) {
   std::string_view ahead = Ahead(in);
-  std::size_t n = 0;
-  std::size_t most = std::min(limit, ahead.size());
-  while (n < most && !IsWhitespace(ahead[n])) ++n;
+  std::size_t n = FindWhitespace(ahead.data(), std::min(limit, ahead.size()));
   Skip(in, n);
   return ahead.substr(0, n);
 }

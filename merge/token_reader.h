@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <streambuf>
@@ -43,6 +44,30 @@ struct Source {
 // The six whitespace bytes; the test takes no locale into account.
 inline bool IsWhitespace(unsigned char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Index of the first whitespace byte in data[0, size), or size when there is
+// none. Looks at eight bytes at a time; inline, as the merge calls it for
+// every tag.
+inline std::size_t FindWhitespace(const char* data, std::size_t size) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7f;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, data + i, 8);
+    // A blank is a zero byte of x ^ blanks; tab to carriage return are the
+    // bytes above 8 and below 14. Neither test carries across bytes.
+    std::uint64_t blanks = x ^ (kOnes * ' ');
+    std::uint64_t low = x & kLow7;
+    std::uint64_t hits =
+        ((blanks - kOnes) & ~blanks) |
+        ((kOnes * (127 + 14) - low) & ~x & (low + kOnes * (127 - 8)));
+    if ((hits & kHigh) != 0) break;
+  }
+  while (i < size && !IsWhitespace(data[i])) ++i;
+  return i;
 }
 
 // The bytes now buffered ahead of the reader, reading more when none are.

@@ -92,6 +92,25 @@ TEST(TakeWord, LongWordsAreReadWhole) {
   });
 }
 
+TEST(FindWhitespace, AgreesWithTheByteTestAtEveryOffset) {
+  // Every byte value, each of the six whitespace bytes planted at each
+  // position of a run, so every lane of the eight-byte test is checked.
+  std::string all;
+  for (int c = 0; c < 256; ++c) {
+    if (!IsWhitespace(static_cast<unsigned char>(c))) all += char(c);
+  }
+  EXPECT_EQ(FindWhitespace(all.data(), all.size()), all.size());
+  for (char blank : std::string(" \t\n\v\f\r")) {
+    for (std::size_t at = 0; at < 40; ++at) {
+      std::string run = all.substr(at % 200, 40);
+      run[at] = blank;
+      EXPECT_EQ(FindWhitespace(run.data(), run.size()), at)
+          << int(blank) << " at " << at;
+      EXPECT_EQ(FindWhitespace(run.data(), at), at) << "stops at the size";
+    }
+  }
+}
+
 TEST(TakeWordHead, StopsAtLimitAndLeavesTheRest) {
   OnBothSources("  abcdefghij k", [](Source& in) {
     char head[4];
