@@ -20,7 +20,7 @@ void ShowMenu() {
 }  // namespace
 
 int RunMenu() {
-  Source console(std::cin.rdbuf(), &std::cout);
+  Source console(ConsoleInput(), &std::cout);
   char choice = 'a';
   while (choice != 'q' && choice != 'Q') {
     ShowMenu();
@@ -55,7 +55,9 @@ void Applyfile(Source& console) {
     if (templateName[0] == '!') return;
     WriteLine("Please enter name of file to process");
     if (!TakeWord(console, &inputName)) return;
-    if (ApplyTemp(templateName, inputName)) return;
+    if (ApplyTemp(NameFromBytes(templateName), NameFromBytes(inputName))) {
+      return;
+    }
   }
 }
 

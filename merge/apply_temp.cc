@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "merge/text.h"
+
 namespace {
 
 using Words = std::initializer_list<std::string_view>;
@@ -161,48 +163,54 @@ bool LeavesOutputFolder(const std::string& outputName) {
 }
 
 // Refuses the output with two console lines: it cannot be opened, and why.
-Sink Refuse(const std::string& outputName, const char* reason) {
-  WriteLine("Could not open " + outputName);
+bool Refuse(const std::string& outputName, const char* reason) {
+  WriteLine("Could not open " + ShownName(outputName));
   WriteLine(reason);
-  return Sink();
+  return false;
 }
 
-// Opens the output unless it is a file being read or lies outside temb; writes
-// the console lines for either outcome up to the end of the output's part of
-// the message.
-Sink OpenOutput(const std::string& outputName, const FileIdentity& templ,
-                const FileIdentity& input, const FileIdentity* alsoReading) {
+// Creates the file that will replace the output, unless the output is a file
+// being read or lies outside temb; writes the console lines for either
+// outcome up to the end of the output's part of the message.
+bool OpenOutput(const std::string& outputName,
+                const FileIdentity* const (&reading)[3], Sink& out) {
   if (LeavesOutputFolder(outputName)) {
     return Refuse(outputName,
                   "The output file would be outside the folder temb");
   }
-  FileIdentity existing = IdentityOfPath(outputName);
-  if (SameFile(existing, templ) || SameFile(existing, input) ||
-      (alsoReading != nullptr && SameFile(existing, *alsoReading))) {
-    return Refuse(outputName,
-                  "The output file would overwrite the template or the input");
+  switch (CreateReplacement(outputName, reading, 3, &out.file)) {
+    case OutputCheck::kBeingRead:
+      return Refuse(
+          outputName,
+          "The output file would overwrite the template or the input");
+    case OutputCheck::kCannotCreate:
+      return Refuse(outputName,
+                    "Please make sure you have a folder called temb in the "
+                    "current directory");
+    case OutputCheck::kReady:
+      break;
   }
-  int fd = CreateForWriting(outputName);
-  if (fd < 0) {
-    return Refuse(outputName,
-                  "Please make sure you have a folder called temb in the "
-                  "current directory");
-  }
-  WriteText("Successfully opened " + outputName + " (Output file)");
-  return Sink(fd);
+  WriteText("Successfully opened " + ShownName(outputName) + " (Output file)");
+  return true;
 }
 
 // Opens a page for reading, saying so on the console when it cannot.
 int OpenPage(const std::string& name, FileIdentity* id) {
   int fd = OpenForReading(name, id);
-  if (fd < 0) WriteLine("Could not open " + name);
+  if (fd < 0) WriteLine("Could not open " + ShownName(name));
   return fd;
+}
+
+// Says so when a read error cut a page short; true when none did.
+bool ReadWhole(const Source& page, const std::string& name) {
+  if (page.readError) WriteLine("Could not read " + ShownName(name));
+  return !page.readError;
 }
 
 }  // namespace
 
 std::string OutputName(const std::string& inputName) {
-  return OUTPUT_PREFIX + inputName.substr(0, MAXCHARS);
+  return OUTPUT_PREFIX + CutName(inputName, MAXCHARS);
 }
 
 void MergePages(Source& templ, Source& input, Sink& out) {
@@ -228,11 +236,17 @@ bool ApplyTemp(const std::string& templateName, const std::string& inputName,
   if (inputFd < 0) return false;  // the template closes as `templ` goes
   Source input(inputFd);
   std::string outputName = OutputName(inputName);
-  Sink out = OpenOutput(outputName, templId, inputId, alsoReading);
-  bool opened = out.fd >= 0;
-  WriteLine(" and " + inputName + " (Input file)");
+  // Every buffer is allocated before the temporary file is created.
+  Sink out;
+  const FileIdentity* const reading[3] = {&templId, &inputId, alsoReading};
+  bool opened = OpenOutput(outputName, reading, out);
+  WriteLine(" and " + ShownName(inputName) + " (Input file)");
   // Without an output the phases still run, their bytes dropped.
   MergePages(templ, input, out);
-  if (!CloseSink(out) && opened) WriteLine("Could not write " + outputName);
+  // A page cut short by a read error must not replace the earlier one.
+  bool whole = ReadWhole(templ, templateName) & ReadWhole(input, inputName);
+  if (!FinishSink(out, whole) && opened) {
+    WriteLine("Could not write " + ShownName(outputName));
+  }
   return true;
 }

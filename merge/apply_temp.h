@@ -15,7 +15,8 @@
 constexpr std::size_t MAXCHARS = 20;
 
 // The output name for an input: the output folder and separator, then the
-// first MAXCHARS characters of the name, unchanged.
+// first MAXCHARS characters of the name (code points of a UTF-8 name, bytes
+// of any other), unchanged.
 std::string OutputName(const std::string& inputName);
 
 // Runs the eight merge phases: reads the template and the input forward once
@@ -29,10 +30,12 @@ void MergePages(Source& templ, Source& input, Sink& out);
 // output file named by OutputName, telling the user on the console which
 // files it opened. Gives false, with "Could not open " and the name, when
 // the template or the input cannot be opened; nothing is written then. Gives
-// true otherwise, also when the output cannot be created or written: those
-// cases have console lines of their own. The output is never created over
-// the template, the input, or the file `alsoReading` (the list being read),
-// when that is given.
+// true otherwise, also when the output cannot be created or written, or a
+// page could not be read to its end: those cases have console lines of their
+// own, and the earlier output stays as it was. The merged page is written to
+// a temporary file that replaces the output in one step once it is whole.
+// The output is never one of the files being read: the template, the input,
+// or the file `alsoReading` (the list), when that is given.
 bool ApplyTemp(const std::string& templateName, const std::string& inputName,
                const FileIdentity* alsoReading = nullptr);
 

@@ -1,6 +1,7 @@
-// The platform under the merge: the output folder's separator, files opened
-// by name, buffered output, and console lines. Every difference between
-// operating systems lives in this header's .cc file.
+// The platform under the merge: the output folder's separator, names, files
+// opened by name, outputs replaced whole, and the console. Each operating
+// system has its own .cc file behind this header (platform_posix.cc,
+// platform_win32.cc); what they share is plain code in merge/text.h.
 #ifndef MERGE_PLATFORM_H_
 #define MERGE_PLATFORM_H_
 
@@ -15,6 +16,10 @@
 // separator after it: "temb\" on Windows, "temb/" elsewhere.
 extern const char* const OUTPUT_PREFIX;
 
+// True where files are in text mode: CR LF reads as a newline, and every
+// newline written becomes CR LF (Windows).
+extern const bool TEXT_MODE_FILES;
+
 // True for a byte that separates folders in a path: '/' everywhere, and
 // '\\' too on Windows.
 bool IsSeparator(char c);
@@ -22,8 +27,18 @@ bool IsSeparator(char c);
 // Size of every read and write block.
 constexpr std::size_t kBlockSize = 128 * 1024;
 
+// Sets the process up before the menu: a console that goes away or a file
+// size limit must not kill a run midway, and a run stopped by a signal
+// removes the temporary file it was writing.
+void StartProcess();
+
+// Takes a name read from the console or a list file into the program's own
+// form, UTF-8 on Windows: there a name that is not valid UTF-8 is read in
+// the system's ANSI code page. Unchanged elsewhere, where names are bytes.
+std::string NameFromBytes(std::string bytes);
+
 // Which file on the disk an open file or a path is, so that a merge can
-// refuse to truncate a file it is reading.
+// refuse to replace a file it is reading.
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t index = 0;
@@ -33,46 +48,74 @@ struct FileIdentity {
 // True when both identities are known and name the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
-// Opens an existing regular file for reading in the platform's text mode
-// (bytes as they are on POSIX). Gives -1 when the name cannot be opened or
-// names a folder, a device or a FIFO, and for a name holding a zero byte,
-// which no path can hold.
-// Fills *id, when given, with the opened file's identity.
+// Opens an existing regular file for reading, as bytes (the reader undoes
+// text mode itself). Gives -1 when the name cannot be opened or names a
+// folder, a device or a FIFO, and for a name holding a zero byte, which no
+// path can hold. Fills *id, when given, with the opened file's identity.
 int OpenForReading(const std::string& name, FileIdentity* id);
 
-// Identity of whatever file `name` leads to now, following links; unknown
-// when nothing is there.
-FileIdentity IdentityOfPath(const std::string& name);
+// Reads at most `size` bytes into `data`; gives the count, 0 at the end of
+// the file, and -1 on a read error.
+std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size);
 
-// Creates `name` for writing, or truncates it, with permission bits 0664
-// (less the umask) where the platform has them. Gives -1 on failure.
-int CreateForWriting(const std::string& name);
+// Writes all of `data`, retrying partial writes; false on any error. On
+// Windows every newline becomes CR LF on the way.
+bool WriteAll(int fd, const char* data, std::size_t size);
 
-// Reads at most `size` bytes into `data`; gives the count, and 0 at the end
-// of the file or on a read error, which the merge treats alike.
-std::size_t ReadBlock(int fd, char* data, std::size_t size);
-
-// Closes a file descriptor; false when the close reported an error.
+// Closes a file descriptor; false when the close reported an error (an
+// interrupted close has closed the file and is no error).
 bool CloseFile(int fd);
 
-// Where merged bytes go: a file (fd), a stream buffer (tests and in-memory
-// use), or nowhere when neither is set. Writes are buffered in blocks and
-// written when the block fills or the sink is closed.
+// A temporary file being written to replace an output.
+struct Replacement {
+  int fd = -1;
+  std::string tempName;   // beside the file it replaces
+  std::string finalName;  // the output after links are followed
+};
+
+enum class OutputCheck {
+  kReady,         // the temporary file is open
+  kCannotCreate,  // no place to write, or not a regular file to replace
+  kBeingRead,     // the output is one of the files being read
+};
+
+// Prepares to replace the output `name`: follows links to the file that
+// would be replaced, refuses one that is not a regular file, one the user may
+// not write, one whose identity cannot be found, or one of the `count` files
+// in `reading`, then creates a temporary file ".tembrix-XXXXXX" beside it
+// with the permission bits the output has (0664 less the umask for a new
+// one). The output itself is not touched.
+OutputCheck CreateReplacement(const std::string& name,
+                              const FileIdentity* const* reading,
+                              std::size_t count, Replacement* out);
+
+// A fresh name for a temporary file in `folder` (empty, or ending in a
+// separator): ".tembrix-" and six random letters or digits.
+std::string TempNameIn(const std::string& folder);
+
+// Closes the temporary file and, when `keep`, puts it in place of the output
+// in one step; otherwise, or when that fails, removes it. False when the
+// close or the replacement failed.
+bool EndReplacement(Replacement& file, bool keep);
+
+// Where merged bytes go: a replacement file, a stream buffer (tests and
+// in-memory use), or nowhere when neither is set. Writes are buffered in
+// blocks and written when the block fills or the sink is finished.
 struct Sink {
-  // Bytes are dropped: the output file could not be created.
-  Sink() = default;
-  // Owns `fd` and closes it in CloseSink, or in the destructor at the latest.
-  explicit Sink(int fd);
+  // Bytes are dropped until a file is attached. The block is allocated here,
+  // before any file is created.
+  Sink();
   explicit Sink(std::streambuf* stream) : stream(stream) {}
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
+  // An unfinished file is discarded: the output stays as it was.
   ~Sink();
 
-  int fd = -1;
+  Replacement file;
   std::streambuf* stream = nullptr;
   std::unique_ptr<char[]> block;
   std::size_t used = 0;
-  bool failed = false;  // a write or the close went wrong; sticky
+  bool failed = false;  // a write went wrong; sticky, nothing more is written
 };
 
 // Appends bytes to the sink, written with their explicit length.
@@ -81,9 +124,14 @@ inline void Write(Sink& out, std::string_view text) {
   Write(out, text.data(), text.size());
 }
 
-// Writes what is still buffered and closes the file. False when any write
-// or the close failed, so that a full disk is never taken for success.
-bool CloseSink(Sink& out);
+// Writes what is still buffered, closes the file and, when `keep` and every
+// write succeeded, replaces the output with it. False when a write, the close
+// or the replacement failed, so that a full disk is never taken for success.
+bool FinishSink(Sink& out, bool keep);
+
+// The console input: the standard input, or on Windows the console window
+// read as characters when the standard input is one.
+std::streambuf* ConsoleInput();
 
 // Console output: writes `text` to standard output, with a line end (a
 // newline and a flush) in WriteLine.

@@ -6,14 +6,36 @@
 
 namespace {
 
+// Raw bytes read at a time when the decoder works on them: their decoding
+// always fits in a block.
+constexpr std::size_t kRawSize = kBlockSize / 2 - 16;
+
+// Refills the block from the file; false at the end or on a read error.
+bool RefillFromFile(Source& in) {
+  for (;;) {
+    if (in.decoder.Transparent()) {
+      std::ptrdiff_t got = ReadBlock(in.fd, in.block.get(), kBlockSize);
+      in.readError = got < 0;
+      in.end = got > 0 ? static_cast<std::size_t>(got) : 0;
+      return got > 0;
+    }
+    std::ptrdiff_t got = ReadBlock(in.fd, in.raw.get(), kRawSize);
+    if (got < 0) {
+      in.readError = true;
+      return false;
+    }
+    auto size = static_cast<std::size_t>(got);
+    in.end = in.decoder.Decode(in.raw.get(), size, in.block.get(), size == 0);
+    if (in.end > 0) return true;
+    if (size == 0) return false;
+  }
+}
+
 // Refills the block from the file or stream buffer; false at the end.
 bool Refill(Source& in) {
   in.pos = 0;
   in.end = 0;
-  if (in.stream == nullptr) {
-    in.end = ReadBlock(in.fd, in.block.get(), kBlockSize);
-    return in.end > 0;
-  }
+  if (in.stream == nullptr) return RefillFromFile(in);
   if (in.tie != nullptr) in.tie->flush();
   // Take only what the stream buffer already holds: asking for more would
   // wait on an interactive console for text the user has not typed yet.
@@ -49,10 +71,17 @@ bool SkipBlanks(Source& in) {
 
 }  // namespace
 
-Source::Source(int fd) : fd(fd), block(new char[kBlockSize]) {}
+Source::Source(int fd, Decoder decoder)
+    : fd(fd),
+      decoder(decoder),
+      block(new char[kBlockSize]),
+      raw(decoder.Transparent() ? nullptr : new char[kRawSize]) {}
 
 Source::Source(std::streambuf* stream, std::ostream* tie)
-    : stream(stream), tie(tie), block(new char[kBlockSize]) {}
+    : stream(stream),
+      tie(tie),
+      decoder(false, false),
+      block(new char[kBlockSize]) {}
 
 Source::~Source() {
   if (fd >= 0) CloseFile(fd);

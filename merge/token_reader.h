@@ -14,6 +14,9 @@
 #include <string>
 #include <string_view>
 
+#include "merge/platform.h"
+#include "merge/text.h"
+
 // What Look gives when there is no character to deliver; distinct from every
 // byte value.
 constexpr int kEndOfInput = -1;
@@ -22,8 +25,9 @@ constexpr int kEndOfInput = -1;
 // `ended` (a read found no further character) and `failed` (a read delivered
 // nothing). A source with neither is good. Neither is ever cleared.
 struct Source {
-  // Reads an open file, and closes it when the source goes.
-  explicit Source(int fd);
+  // Reads an open file through `decoder`, and closes it when the source
+  // goes. By default a page: text mode undone where files have it.
+  explicit Source(int fd, Decoder decoder = Decoder(TEXT_MODE_FILES, false));
   // Reads a stream buffer (the console, or text in memory). `tie`, when set,
   // is flushed before every read from it, so a prompt shows before a wait.
   explicit Source(std::streambuf* stream, std::ostream* tie = nullptr);
@@ -34,11 +38,16 @@ struct Source {
   int fd = -1;
   std::streambuf* stream = nullptr;
   std::ostream* tie = nullptr;
+  Decoder decoder;
   std::unique_ptr<char[]> block;
-  std::size_t pos = 0;  // next unread byte of block
-  std::size_t end = 0;  // one past the last buffered byte
+  std::unique_ptr<char[]> raw;  // undecoded bytes, when the decoder needs them
+  std::size_t pos = 0;          // next unread byte of block
+  std::size_t end = 0;          // one past the last buffered byte
   bool ended = false;
   bool failed = false;
+  // A read error, not the end of the file, ended the source. The reader
+  // treats it as the end; the caller must not take what it read as whole.
+  bool readError = false;
 };
 
 // The six whitespace bytes; the test takes no locale into account.

@@ -243,15 +243,14 @@ TEST_F(ApplyTempTest, NeverWritesOutsideTheOutputFolder) {
   EXPECT_EQ(ReadFile("temb/in.html"), kMerged);
 }
 
-TEST_F(ApplyTempTest, WriteFailureIsReported) {
+TEST_F(ApplyTempTest, OutputLinkedToADeviceIsRefused) {
   WriteFile("t.html", kTemplate);
   WriteFile("x.html", kInput);
-  std::filesystem::create_symlink("/dev/full", "temb/x.html");
+  std::filesystem::create_symlink("/dev/null", "temb/x.html");
   EXPECT_TRUE(Apply("t.html", "x.html"));
-  EXPECT_EQ(console_,
-            "Successfully opened temb/x.html (Output file) and x.html "
-            "(Input file)\n"
-            "Could not write temb/x.html\n");
+  EXPECT_EQ(console_, "Could not open temb/x.html\n" + kNoFolder +
+                          " and x.html (Input file)\n");
+  EXPECT_TRUE(std::filesystem::is_symlink("temb/x.html"));
 }
 
 }  // namespace

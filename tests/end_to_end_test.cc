@@ -90,7 +90,7 @@ TEST_F(EndToEnd, FilesThatCannotBeOpened) {
   EXPECT_FALSE(Exists("temb"));
 }
 
-TEST_F(EndToEnd, ReadFilesSurviveAndWriteFailuresShow) {
+TEST_F(EndToEnd, ReadFilesSurviveAsOutputs) {
   MakeSite();
   WriteFile("temb/in.html", "template in the output folder <head> ####");
   ProgramRun run = RunTembrix("a temb/in.html in.html q");
@@ -102,14 +102,6 @@ TEST_F(EndToEnd, ReadFilesSurviveAndWriteFailuresShow) {
                          kMenu);
   EXPECT_EQ(ReadFile("temb/in.html"),
             "template in the output folder <head> ####");
-  fs::remove("temb/in.html");
-  fs::create_symlink("/dev/full", "temb/in.html");
-  run = RunTembrix("a t.html in.html q");
-  EXPECT_EQ(run.out, std::string(kMenu) + kTemplatePrompt + kInputPrompt +
-                         "Successfully opened temb/in.html (Output file) "
-                         "and in.html (Input file)\n"
-                         "Could not write temb/in.html\n" +
-                         kMenu);
 }
 
 }  // namespace

@@ -1,0 +1,243 @@
+// The platform layer on Linux and other POSIX systems: names are bytes,
+// files are read and written as they are, outputs are replaced by rename.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+
+#include "merge/platform.h"
+
+const char* const OUTPUT_PREFIX = "temb/";
+const bool TEXT_MODE_FILES = false;
+
+namespace {
+
+// O_NONBLOCK only for the open: a FIFO without a peer must not hang it.
+// Regular files, the only ones read, take no notice of it.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+constexpr int kTempFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+constexpr mode_t kNewFileMode = 0664;
+constexpr int kMaxLinks = 40;  // as many as the kernel follows in one path
+
+// The temporary file being written, for the signal handler to remove.
+// A fixed buffer: the handler may not allocate.
+char tempBeingWritten[4096];
+
+void RemoveTempAndDie(int sig) {
+  if (tempBeingWritten[0] != '\0') unlink(tempBeingWritten);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void NoteTemp(const std::string& name) {
+  if (name.size() < sizeof tempBeingWritten) {
+    std::memcpy(tempBeingWritten, name.c_str(), name.size() + 1);
+  }
+}
+
+bool HoldsZeroByte(const std::string& name) {
+  return name.find('\0') != std::string::npos;
+}
+
+int OpenRetrying(const char* name, int flags, mode_t mode) {
+  for (;;) {
+    int fd = ::open(name, flags, mode);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+FileIdentity IdentityOfStat(const struct stat& st) {
+  FileIdentity id;
+  id.device = static_cast<std::uint64_t>(st.st_dev);
+  id.index = static_cast<std::uint64_t>(st.st_ino);
+  id.known = true;
+  return id;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Follows symbolic links from `name` to the path of the file they lead to.
+// *exists says whether that file is there (a dangling link leads to a file
+// still to be made), *st holds its status when it is. False on a loop, or
+// when the path cannot be looked at.
+bool FollowLinks(const std::string& name, std::string* target, bool* exists,
+                 struct stat* st) {
+  std::string path = name;
+  for (int hops = 0; hops <= kMaxLinks; ++hops) {
+    if (lstat(path.c_str(), st) != 0) {
+      if (errno != ENOENT) return false;
+      *target = path;
+      *exists = false;
+      return true;
+    }
+    if (!S_ISLNK(st->st_mode)) {
+      *target = path;
+      *exists = true;
+      return true;
+    }
+    std::string link(static_cast<std::size_t>(st->st_size) + 1, '\0');
+    ssize_t size = readlink(path.c_str(), link.data(), link.size());
+    if (size <= 0 || static_cast<std::size_t>(size) >= link.size()) {
+      return false;  // changed under us, or empty
+    }
+    link.resize(static_cast<std::size_t>(size));
+    path = link[0] == '/' ? link : FolderOf(path) + link;
+  }
+  return false;
+}
+
+// Creates a temporary file in `folder` under a fresh name, exclusively, so
+// that a link or a file of that name is never used.
+int CreateTemp(const std::string& folder, mode_t mode, std::string* name) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = TempNameIn(folder);
+    int fd = OpenRetrying(candidate.c_str(), kTempFlags, mode);
+    if (fd >= 0) {
+      *name = candidate;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void StartProcess() {
+  // A console that goes away (tembrix | head) or a file size limit must
+  // not kill the run: the failed write is reported and the run goes on.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action;
+    if (sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
+      continue;  // started with nohup or the like: stays ignored
+    }
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = RemoveTempAndDie;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+std::string NameFromBytes(std::string bytes) { return bytes; }
+
+bool IsSeparator(char c) { return c == '/'; }
+
+int OpenForReading(const std::string& name, FileIdentity* id) {
+  if (HoldsZeroByte(name)) return -1;
+  int fd = OpenRetrying(name.c_str(), kReadFlags, 0);
+  if (fd < 0) return -1;
+  // Only a regular file reads as a page: a folder has no bytes, and a
+  // device or FIFO may never end (/dev/zero) or never begin.
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  if (id != nullptr) *id = IdentityOfStat(st);
+  return fd;
+}
+
+std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
+  for (;;) {
+    ssize_t got = ::read(fd, data, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    // One call writes at most 1 GiB, well inside every system's limit.
+    std::size_t chunk = std::min<std::size_t>(size, std::size_t{1} << 30);
+    ssize_t written = ::write(fd, data, chunk);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool CloseFile(int fd) {
+  // Linux closes the descriptor even when close is interrupted.
+  return ::close(fd) == 0 || errno == EINTR;
+}
+
+OutputCheck CreateReplacement(const std::string& name,
+                              const FileIdentity* const* reading,
+                              std::size_t count, Replacement* out) {
+  std::string target;
+  bool exists = false;
+  struct stat st;
+  if (HoldsZeroByte(name) || !FollowLinks(name, &target, &exists, &st) ||
+      target.empty() || target.back() == '/') {
+    return OutputCheck::kCannotCreate;
+  }
+  mode_t mode = kNewFileMode;
+  if (exists) {
+    // Only a regular file is replaced: never a folder, a device or a FIFO.
+    if (!S_ISREG(st.st_mode)) return OutputCheck::kCannotCreate;
+    FileIdentity id = IdentityOfStat(st);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (reading[i] != nullptr && SameFile(id, *reading[i])) {
+        return OutputCheck::kBeingRead;
+      }
+    }
+    // A file the user may not write is not replaced behind the user's back.
+    if (access(target.c_str(), W_OK) != 0) return OutputCheck::kCannotCreate;
+    mode = st.st_mode & 07777;
+  }
+  std::string tempName;
+  int fd = CreateTemp(FolderOf(target), exists ? 0600 : mode, &tempName);
+  if (fd < 0) return OutputCheck::kCannotCreate;
+  NoteTemp(tempName);
+  if (exists) {
+    // The replaced page keeps its owner where we may give it (as root),
+    // then its permission bits, which a change of owner may clear.
+    if (st.st_uid != geteuid() || st.st_gid != getegid()) {
+      if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // Not permitted: the page becomes ours, as a copy would.
+      }
+    }
+    fchmod(fd, mode);
+  }
+  out->fd = fd;
+  out->tempName = tempName;
+  out->finalName = target;
+  return OutputCheck::kReady;
+}
+
+bool EndReplacement(Replacement& file, bool keep) {
+  bool ok = CloseFile(file.fd);
+  file.fd = -1;
+  if (ok && keep &&
+      std::rename(file.tempName.c_str(), file.finalName.c_str()) == 0) {
+    tempBeingWritten[0] = '\0';
+    return true;
+  }
+  unlink(file.tempName.c_str());
+  tempBeingWritten[0] = '\0';
+  return ok && !keep;
+}
+
+std::streambuf* ConsoleInput() { return std::cin.rdbuf(); }
+
+void WriteText(std::string_view text) {
+  std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void WriteLine(std::string_view text) {
+  WriteText(text);
+  std::cout.put('\n');
+  std::cout.flush();
+}

@@ -1,0 +1,276 @@
+// The platform layer on Windows: names are UTF-8 inside the program and
+// reach the system through its wide-character API, so a name opens the file
+// Explorer shows under it in any script; pages are written in text mode;
+// outputs are replaced by MoveFileExW; a console window is read and written
+// as characters.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+
+#include "merge/platform.h"
+#include "merge/text.h"
+
+const char* const OUTPUT_PREFIX = "temb\\";
+const bool TEXT_MODE_FILES = true;
+
+namespace {
+
+// Pages and lists are read as bytes: the reader undoes text mode itself, so
+// that a 0x1A inside a page is data. The temporary output is written in text
+// mode, where every newline becomes CR LF. No handle is inherited.
+constexpr int kReadFlags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
+constexpr int kTempFlags =
+    _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT;
+
+// A path may be longer than MAX_PATH only as a "\\?\" full path, which
+// the system takes as it stands; shorter ones are left as they are.
+constexpr std::size_t kShortPath = MAX_PATH - 12;
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  if (text.empty()) return std::wstring();
+  int size = MultiByteToWideChar(codePage, 0, text.data(),
+                                 static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                      wide.data(), size);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                                 static_cast<int>(wide.size()), nullptr, 0,
+                                 nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                      text.data(), size, nullptr, nullptr);
+  return text;
+}
+
+// The wide path the system is given for a name of the program's own.
+std::wstring SystemPath(const std::string& name) {
+  std::wstring wide = Widen(name, IsValidUtf8(name) ? CP_UTF8 : CP_ACP);
+  if (wide.size() < kShortPath || wide.compare(0, 4, L"\\\\?\\") == 0) {
+    return wide;
+  }
+  DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  size = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  full.resize(size);
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+bool HoldsZeroByte(const std::string& name) {
+  return name.find('\0') != std::string::npos;
+}
+
+FileIdentity IdentityOfHandle(HANDLE handle) {
+  FileIdentity id;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+      GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    id.device = info.dwVolumeSerialNumber;
+    id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+               info.nFileIndexLow;
+    id.known = true;
+  }
+  return id;
+}
+
+// Identity of the file at `path`, opened for no access at all, so that a
+// file open elsewhere or read-only still answers.
+FileIdentity IdentityOfPath(const std::wstring& path) {
+  HANDLE handle = CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  FileIdentity id = IdentityOfHandle(handle);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  return id;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool IsConsole(DWORD which) {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
+// A console window read as characters and handed on as UTF-8, with the
+// line ends and the Ctrl-Z end of input that the console's text mode has.
+class ConsoleBuffer : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    while (!ended_) {
+      wchar_t wide[1024];
+      DWORD got = 0;
+      if (!ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), wide, 1024, &got,
+                        nullptr) ||
+          got == 0 || wide[0] == 0x1A) {
+        ended_ = true;
+        break;
+      }
+      std::wstring text = pendingHigh_ + std::wstring(wide, got);
+      pendingHigh_.clear();
+      // A character in two halves may straddle two reads.
+      if (text.back() >= 0xD800 && text.back() <= 0xDBFF) {
+        pendingHigh_ = text.back();
+        text.pop_back();
+      }
+      std::string bytes;
+      for (char c : Narrow(text)) {
+        if (c == '\r') continue;  // Enter gives CR LF; LF stays
+        bytes += c;
+      }
+      if (bytes.empty()) continue;
+      data_ = bytes;
+      setg(data_.data(), data_.data(), data_.data() + data_.size());
+      return traits_type::to_int_type(data_[0]);
+    }
+    return traits_type::eof();
+  }
+
+ private:
+  std::string data_;
+  std::wstring pendingHigh_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+void StartProcess() {
+  // No dialog box for a drive with no disk in it: the open just fails.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+std::string NameFromBytes(std::string bytes) {
+  if (IsValidUtf8(bytes)) return bytes;
+  return Narrow(Widen(bytes, CP_ACP));
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+int OpenForReading(const std::string& name, FileIdentity* id) {
+  if (HoldsZeroByte(name)) return -1;
+  int fd = _wopen(SystemPath(name).c_str(), kReadFlags);
+  if (fd < 0) return -1;
+  // Only a regular file reads as a page: never a device such as nul or con.
+  FileIdentity found =
+      IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+  if (!found.known) {
+    _close(fd);
+    return -1;
+  }
+  if (id != nullptr) *id = found;
+  return fd;
+}
+
+std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
+  return _read(fd, data, static_cast<unsigned int>(size));
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    std::size_t chunk = std::min<std::size_t>(size, std::size_t{1} << 30);
+    int written = _write(fd, data, static_cast<unsigned int>(chunk));
+    if (written <= 0) return false;
+    // A text-mode write may count the carriage returns it added.
+    std::size_t done = std::min(static_cast<std::size_t>(written), size);
+    data += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool CloseFile(int fd) { return _close(fd) == 0; }
+
+OutputCheck CreateReplacement(const std::string& name,
+                              const FileIdentity* const* reading,
+                              std::size_t count, Replacement* out) {
+  // A device name opens the device in any folder: nothing is written there.
+  if (HoldsZeroByte(name) || NamesWindowsDevice(name) || name.empty() ||
+      IsSeparator(name.back())) {
+    return OutputCheck::kCannotCreate;
+  }
+  std::wstring path = SystemPath(name);
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return OutputCheck::kCannotCreate;
+  } else {
+    // Only a regular file the user may write is replaced.
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
+                       FILE_ATTRIBUTE_DEVICE)) != 0) {
+      return OutputCheck::kCannotCreate;
+    }
+    FileIdentity id = IdentityOfPath(path);
+    if (!id.known) return OutputCheck::kCannotCreate;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (reading[i] != nullptr && SameFile(id, *reading[i])) {
+        return OutputCheck::kBeingRead;
+      }
+    }
+  }
+  std::string folder = FolderOf(name);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string tempName = TempNameIn(folder);
+    int fd =
+        _wopen(SystemPath(tempName).c_str(), kTempFlags, _S_IREAD | _S_IWRITE);
+    if (fd >= 0) {
+      out->fd = fd;
+      out->tempName = tempName;
+      out->finalName = name;
+      return OutputCheck::kReady;
+    }
+    if (errno != EEXIST) break;
+  }
+  return OutputCheck::kCannotCreate;
+}
+
+bool EndReplacement(Replacement& file, bool keep) {
+  bool ok = CloseFile(file.fd);
+  file.fd = -1;
+  std::wstring temp = SystemPath(file.tempName);
+  if (ok && keep &&
+      MoveFileExW(temp.c_str(), SystemPath(file.finalName).c_str(),
+                  MOVEFILE_REPLACE_EXISTING) != 0) {
+    return true;
+  }
+  DeleteFileW(temp.c_str());
+  return ok && !keep;
+}
+
+std::streambuf* ConsoleInput() {
+  if (!IsConsole(STD_INPUT_HANDLE)) return std::cin.rdbuf();
+  static ConsoleBuffer console;
+  return &console;
+}
+
+void WriteText(std::string_view text) {
+  static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);
+  if (!toConsole) {
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return;
+  }
+  // A console window shows characters: names appear as they were typed.
+  std::wstring wide = Widen(std::string(text), CP_UTF8);
+  DWORD written;
+  WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), wide.data(),
+                static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+void WriteLine(std::string_view text) {
+  WriteText(text);
+  WriteText("\n");
+  std::cout.flush();
+}
