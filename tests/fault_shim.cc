@@ -1,0 +1,147 @@
+// A fault-injection layer for the real program, loaded with LD_PRELOAD. It
+// makes one system call fail on files whose path holds a chosen text:
+//   FAULT_CALL   read, write, close, open or rename
+//   FAULT_PATH   text the path must hold
+//   FAULT_AFTER  read and write: bytes that pass before the fault, which then
+//                stays on that one file until it is closed; open, close and
+//                rename: which matching call fails (1 is the first)
+//   FAULT_ERRNO  the error number to fail with
+//   FAULT_SLOW_US  instead of failing, sleep this long before each write
+// A failing close closes the file first, as Linux does.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct Fault {
+  const char* call = nullptr;
+  const char* path = "";
+  long after = 0;
+  int error = EIO;
+  long slowMicros = 0;
+  long bytes = 0;     // bytes passed so far, for read and write
+  long calls = 0;     // matching calls so far, for open, close and rename
+  int faultyFd = -1;  // the file the byte fault landed on; -2 once closed
+  bool matched[4096] = {};
+};
+
+Fault& State() {
+  static Fault* fault = [] {
+    auto* f = new Fault;
+    f->call = getenv("FAULT_CALL");
+    if (const char* p = getenv("FAULT_PATH")) f->path = p;
+    if (const char* a = getenv("FAULT_AFTER")) f->after = atol(a);
+    if (const char* e = getenv("FAULT_ERRNO")) f->error = atoi(e);
+    if (const char* s = getenv("FAULT_SLOW_US")) f->slowMicros = atol(s);
+    return f;
+  }();
+  return *fault;
+}
+
+bool Is(const char* call) {
+  return State().call != nullptr && strcmp(State().call, call) == 0;
+}
+
+bool Matches(const char* path) {
+  return path != nullptr && strstr(path, State().path) != nullptr;
+}
+
+bool Tracked(int fd) { return fd >= 0 && fd < 4096 && State().matched[fd]; }
+
+template <typename F>
+F Real(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+// The byte fault: how many of `size` bytes may pass, or -1 to fail now.
+long Allow(int fd, size_t size) {
+  Fault& f = State();
+  if (f.faultyFd != -1) return fd == f.faultyFd ? -1 : static_cast<long>(size);
+  long left = f.after - f.bytes;
+  if (left <= 0) {
+    f.faultyFd = fd;
+    return -1;
+  }
+  return static_cast<long>(size) < left ? static_cast<long>(size) : left;
+}
+
+bool NthCall() { return ++State().calls == State().after; }
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
+  if (Is("open") && Matches(path) && NthCall()) {
+    errno = State().error;
+    return -1;
+  }
+  int fd = Real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+  if (fd >= 0 && fd < 4096) State().matched[fd] = Matches(path);
+  return fd;
+}
+
+ssize_t read(int fd, void* data, size_t size) {
+  auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
+  if (!Is("read") || !Tracked(fd)) return real(fd, data, size);
+  long allowed = Allow(fd, size);
+  if (allowed < 0) {
+    errno = State().error;
+    return -1;
+  }
+  ssize_t got = real(fd, data, static_cast<size_t>(allowed));
+  if (got > 0) State().bytes += got;
+  return got;
+}
+
+ssize_t write(int fd, const void* data, size_t size) {
+  auto real = Real<ssize_t (*)(int, const void*, size_t)>("write");
+  if (!Tracked(fd)) return real(fd, data, size);
+  if (State().slowMicros > 0)
+    usleep(static_cast<useconds_t>(State().slowMicros));
+  if (!Is("write")) return real(fd, data, size);
+  long allowed = Allow(fd, size);
+  if (allowed < 0) {
+    errno = State().error;
+    return -1;
+  }
+  ssize_t put = real(fd, data, static_cast<size_t>(allowed));
+  if (put > 0) State().bytes += put;
+  return put;
+}
+
+int close(int fd) {
+  bool fail = Is("close") && Tracked(fd) && NthCall();
+  if (fd == State().faultyFd) State().faultyFd = -2;  // the fault is spent
+  if (fd >= 0 && fd < 4096) State().matched[fd] = false;
+  int result = Real<int (*)(int)>("close")(fd);
+  if (fail) {
+    errno = State().error;
+    return -1;
+  }
+  return result;
+}
+
+int rename(const char* from, const char* to) {
+  if (Is("rename") && (Matches(from) || Matches(to)) && NthCall()) {
+    errno = State().error;
+    return -1;
+  }
+  return Real<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+}  // extern "C"

@@ -1,0 +1,212 @@
+// Outputs are replaced whole or not at all: faults injected into the real
+// program's system calls, a killed run, two runs at once, a file size limit
+// and links. Each case checks what the user sees, that the earlier page is
+// whole, and that no temporary file is left.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "tests/reference_merge.h"
+#include "tests/scratch.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTemplate =
+    "<html>\n<head>\n<title>T</title>\n</head>\n<body bgcolor=white>\n####\n"
+    "</body>\n</html>\n";
+const std::string kOld = "the earlier page\n";
+
+std::string Page(const std::string& text) {
+  return "<html>\n<head>\n<title>" + text + "</title>\n</head>\n<body>\n<p>" +
+         text + "</p>\n</body>\n</html>\n";
+}
+
+std::string Opened(const std::string& name) {
+  return "Successfully opened temb/" + name + " (Output file) and " + name +
+         " (Input file)\n";
+}
+
+int TempsLeft() {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("temb")) {
+    if (entry.path().filename().string().rfind(".tembrix-", 0) == 0) ++count;
+  }
+  return count;
+}
+
+// Runs the program with one fault injected (see tests/fault_shim.cc).
+ProgramRun RunWithFault(const std::string& fault, const std::string& input) {
+  return RunCommand(std::string("env LD_PRELOAD=") + TEMBRIX_FAULT_SHIM +
+                        " ASAN_OPTIONS=verify_asan_link_order=0 " + fault +
+                        " " + TEMBRIX_EXE,
+                    input);
+}
+
+class Replace : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    WriteFile("t.html", kTemplate);
+    WriteFile("in.html", Page("In"));
+    WriteFile("other.html", Page("Other"));
+    WriteFile("list.txt", "in.html\nother.html\n");
+    WriteFile("temb/in.html", kOld);
+  }
+};
+
+TEST_F(Replace, InjectedFaultsKeepTheEarlierPage) {
+  const std::string merged = ReferenceMerge(kTemplate, Page("In"));
+  struct Case {
+    std::string fault;
+    std::string says;  // after the line that names the files
+    bool replaced;
+  };
+  const Case cases[] = {
+      {"FAULT_CALL=read FAULT_PATH=in.html FAULT_AFTER=30",
+       "Could not read in.html\n", false},
+      {"FAULT_CALL=read FAULT_PATH=t.html FAULT_AFTER=20",
+       "Could not read t.html\n", false},
+      {"FAULT_CALL=write FAULT_PATH=.tembrix- FAULT_AFTER=10 FAULT_ERRNO=" +
+           std::to_string(ENOSPC),
+       "Could not write temb/in.html\n", false},
+      {"FAULT_CALL=close FAULT_PATH=.tembrix- FAULT_AFTER=1",
+       "Could not write temb/in.html\n", false},
+      {"FAULT_CALL=rename FAULT_PATH=.tembrix- FAULT_AFTER=1 FAULT_ERRNO=" +
+           std::to_string(EXDEV),
+       "Could not write temb/in.html\n", false},
+      // An interrupted close has closed the file; an interrupted open is
+      // tried again.
+      {"FAULT_CALL=close FAULT_PATH=.tembrix- FAULT_AFTER=1 FAULT_ERRNO=" +
+           std::to_string(EINTR),
+       "", true},
+      {"FAULT_CALL=open FAULT_PATH=in.html FAULT_AFTER=1 FAULT_ERRNO=" +
+           std::to_string(EINTR),
+       "", true},
+  };
+  for (const Case& c : cases) {
+    WriteFile("temb/in.html", kOld);
+    fs::remove("temb/other.html");
+    ProgramRun run = RunWithFault(c.fault, "l t.html list.txt q");
+    EXPECT_EQ(run.status, 0) << c.fault;
+    EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("in.html") +
+                           c.says + Opened("other.html") + kMenu)
+        << c.fault;
+    EXPECT_EQ(ReadFile("temb/in.html"), c.replaced ? merged : kOld) << c.fault;
+    // The batch goes on.
+    EXPECT_EQ(ReadFile("temb/other.html"),
+              ReferenceMerge(kTemplate, Page("Other")))
+        << c.fault;
+    EXPECT_EQ(TempsLeft(), 0) << c.fault;
+  }
+}
+
+TEST_F(Replace, ReadErrorInTheListStopsTheBatch) {
+  WriteFile("list.txt", "in.html\nother.html\nthird.html\n");
+  // Ten bytes pass: "in.html", then half of the next name.
+  ProgramRun run =
+      RunWithFault("FAULT_CALL=read FAULT_PATH=list.txt FAULT_AFTER=10",
+                   "l t.html list.txt q");
+  EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("in.html") +
+                         "Could not read list.txt\n" + kMenu);
+  EXPECT_EQ(ReadFile("temb/in.html"), ReferenceMerge(kTemplate, Page("In")));
+  EXPECT_FALSE(Exists("temb/other.html"));
+  EXPECT_FALSE(Exists("temb/ot"));
+}
+
+TEST_F(Replace, KilledRunLeavesTheEarlierPageWhole) {
+  std::string big = "<head> </head> <body> ";
+  while (big.size() < 4 << 20) big += "<p>a line of the page</p>\n";
+  WriteFile("big.html", big);
+  WriteFile("temb/big.html", kOld);
+  // Slow writes, so the kill lands while the temporary file is written.
+  ProgramRun run = RunCommand(
+      std::string("bash -c '(printf \"a t.html big.html\\n\"; sleep 29.5) | "
+                  "env LD_PRELOAD=") +
+          TEMBRIX_FAULT_SHIM +
+          " ASAN_OPTIONS=verify_asan_link_order=0 FAULT_PATH=.tembrix- "
+          "FAULT_SLOW_US=2000 " +
+          TEMBRIX_EXE +
+          " > /dev/null & for i in $(seq 1000); do "
+          "[ -s \"$(ls -d temb/.tembrix-* 2>/dev/null | head -n 1)\" ] && "
+          "break; sleep 0.01; done; pkill -9 -f \"^" +
+          TEMBRIX_EXE + "$\"; pkill -x -f \"sleep 29.5\"; wait; true'",
+      "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile("temb/big.html"), kOld);
+  // The temporary file is left, harmless: hidden and recognisable.
+  EXPECT_EQ(TempsLeft(), 1);
+}
+
+TEST_F(Replace, TwoRunsAtOnceLeaveWholePages) {
+  WriteFile("t2.html", "<head> </head> <body class=two> #### two\n");
+  std::string list;
+  for (int n = 0; n < 200; ++n) {
+    std::string name = "p" + std::to_string(n) + ".html";
+    WriteFile(name, Page(std::string(n * 50, 'x')));
+    list += name + "\n";
+  }
+  WriteFile("list.txt", list);
+  ProgramRun run = RunCommand(
+      std::string("bash -c 'for t in t.html t2.html t.html t2.html; do echo "
+                  "\"l $t list.txt q\" | ") +
+          TEMBRIX_EXE + " > /dev/null & done; wait'",
+      "");
+  EXPECT_EQ(run.status, 0);
+  int wrong = 0;
+  for (int n = 0; n < 200; ++n) {
+    std::string page = Page(std::string(n * 50, 'x'));
+    std::string out = ReadFile("temb/p" + std::to_string(n) + ".html");
+    if (out != ReferenceMerge(kTemplate, page) &&
+        out != ReferenceMerge(ReadFile("t2.html"), page)) {
+      ++wrong;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(TempsLeft(), 0);
+}
+
+TEST_F(Replace, FileSizeLimitIsAFailedWrite) {
+  WriteFile("big.html", "<head> </head> <body> " + std::string(300000, 'b'));
+  WriteFile("temb/big.html", kOld);
+  WriteFile("list.txt", "big.html in.html");
+  ProgramRun run =
+      RunCommand(std::string("bash -c 'ulimit -f 100; ") + TEMBRIX_EXE + "'",
+                 "l t.html list.txt q");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("big.html") +
+                         "Could not write temb/big.html\n" + Opened("in.html") +
+                         kMenu);
+  EXPECT_EQ(ReadFile("temb/big.html"), kOld);
+  EXPECT_EQ(ReadFile("temb/in.html"), ReferenceMerge(kTemplate, Page("In")));
+  EXPECT_EQ(TempsLeft(), 0);
+}
+
+TEST_F(Replace, LinksAreFollowedAndModesKept) {
+  // A link in temb: its target is replaced, and the link stays a link.
+  fs::create_directory("site");
+  WriteFile("site/in.html", kOld);
+  fs::remove("temb/in.html");
+  fs::create_symlink("../site/in.html", "temb/in.html");
+  WriteFile("other.html", Page("Other"));
+  WriteFile("temb/other.html", kOld);
+  ASSERT_EQ(chmod("temb/other.html", 0640), 0);
+  // A name holding control bytes is shown with '?' for each.
+  ProgramRun run = RunTembrix("l t.html list.txt a t.html \x1b[2Kx.html ! q");
+  EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("in.html") +
+                         Opened("other.html") + kMenu + kTemplatePrompt +
+                         kInputPrompt + "Could not open ?[2Kx.html\n" +
+                         kTemplatePrompt + kMenu);
+  EXPECT_TRUE(fs::is_symlink("temb/in.html"));
+  EXPECT_EQ(ReadFile("site/in.html"), ReferenceMerge(kTemplate, Page("In")));
+  struct stat st;
+  ASSERT_EQ(stat("temb/other.html", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(TempsLeft(), 0);
+}
+
+}  // namespace
