@@ -75,30 +75,38 @@ MEASURE = None  # the helper that times a child and reads its peak memory
 
 
 def timed(command, cwd, stdin_path=None):
-    """Runs one command; gives (seconds, peak resident KiB of the child)."""
+    """Runs one command; gives (seconds, user seconds, peak resident KiB)."""
     if isinstance(command, str):
         command = ["sh", "-c", command]
     result = subprocess.run([MEASURE, stdin_path or "/dev/null"] + command,
                             cwd=cwd, stdout=subprocess.PIPE, text=True)
     if result.returncode != 0:
         sys.exit("failed: %s" % command)
-    seconds, rss = result.stdout.split()
-    return float(seconds), int(rss)
+    seconds, user, rss = result.stdout.split()
+    return float(seconds), float(user), int(rss)
 
 
-def median_run(command, cwd, runs, stdin_path=None):
-    """Median time of `runs` runs after one warm-up run, and the peak memory.
+def interleaved(commands, cwd, runs):
+    """Times each (command, stdin) in turn, `runs` rounds after a warm-up.
 
-    The warm-up also leaves the outputs in place, so every measured run of
-    either side overwrites files, as a user's second run of a site does.
+    Rounds interleave the commands, so a slow spell of the machine hits all
+    of them alike. The warm-up also leaves the outputs in place, so every
+    measured run of every side overwrites files, as a user's second run of a
+    site does. Gives, per command, the median seconds, the median user
+    seconds and the peak memory.
     """
-    timed(command, cwd, stdin_path)
-    times, peak = [], 0
+    for command, stdin_path in commands:
+        timed(command, cwd, stdin_path)
+    samples = [([], [], [0]) for _ in commands]
     for _ in range(runs):
-        seconds, rss = timed(command, cwd, stdin_path)
-        times.append(seconds)
-        peak = max(peak, rss)
-    return statistics.median(times), peak
+        for (command, stdin_path), (walls, users, peak) in zip(commands,
+                                                               samples):
+            seconds, user, rss = timed(command, cwd, stdin_path)
+            walls.append(seconds)
+            users.append(user)
+            peak[0] = max(peak[0], rss)
+    return [(statistics.median(w), statistics.median(u), p[0])
+            for w, u, p in samples]
 
 
 def build():
@@ -114,6 +122,10 @@ def build():
     return os.path.join(build_dir, "tembrix")
 
 
+def size_name(size):
+    return "%d MiB" % (size // MIB) if size >= MIB else "%d KiB" % (size // 1024)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--small", action="store_true",
@@ -121,14 +133,17 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     args = parser.parse_args()
     scale = 1 / 1024 if args.small else 1
-    sizes = [int(s * MIB * scale) for s in (16, 64, 256)]
+    sizes = [int(s * MIB * scale) for s in (16, 64, 256, 1024)]
     pages = 100 if args.small else 10000
     word = int(64 * MIB * scale)
+    if shutil.which("rsync") is None:
+        sys.exit("bench.py needs rsync (apt-get install rsync)")
 
     exe = build()
     rng = random.Random(20261209)
     lines = html_lines(rng, 4000)
     work = tempfile.mkdtemp(prefix="tembrix-bench-")
+    rows = []
     try:
         os.mkdir(os.path.join(work, "temb"))
         with open(os.path.join(work, "template.html"), "w") as out:
@@ -140,37 +155,25 @@ def main():
                 out.write(text)
             return path
 
-        rows = []
         idle_in = console("idle.in", "q\n")
-        _, idle = median_run([exe], work, 1, idle_in)
+        idle = interleaved([([exe], idle_in)], work, 1)[0][2]
+
+        def page_case(label, name, size):
+            cin = console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name)
+            (mine, user, rss), dd, cat = interleaved([
+                ([exe], cin),
+                ("dd if=%s of=temb/out bs=128k 2>/dev/null" % name, None),
+                ("cat template.html %s > temb/out" % name, None)],
+                work, args.runs)
+            rows.append((label, mine, user, rss, size,
+                         [("dd bs=128k", dd[0]), ("cat", cat[0])]))
+            os.remove(os.path.join(work, name))
+            os.remove(os.path.join(work, "temb", name[:20]))
 
         for size in sizes:
             name = "big%d.html" % size
             write_page(os.path.join(work, name), rng, lines, size)
-            cin = console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name)
-            mine, rss = median_run([exe], work, args.runs, cin)
-            ref, _ = median_run("cat template.html %s > temb/out" % name,
-                                work, args.runs)
-            rows.append(("page %d MiB" % (size // MIB) if size >= MIB else
-                         "page %d KiB" % (size // 1024), mine, ref, rss, size))
-            os.remove(os.path.join(work, name))
-            os.remove(os.path.join(work, "temb", name[:20]))
-
-        site = os.path.join(work, "site")
-        os.mkdir(site)
-        os.mkdir(os.path.join(site, "temb"))
-        shutil.copy(os.path.join(work, "template.html"), site)
-        names = ["p%05d.html" % n for n in range(pages)]
-        for n in names:
-            write_page(os.path.join(site, n), rng, lines, 4096 - 200)
-        with open(os.path.join(site, "list.txt"), "w") as out:
-            out.write("\n".join(names) + "\n")
-        cin = console("list.in", "l\ntemplate.html\nlist.txt\nq\n")
-        mine, rss = median_run([exe], site, args.runs, cin)
-        os.mkdir(os.path.join(site, "copy"))
-        ref, _ = median_run("cp p*.html copy/", site, args.runs)
-        rows.append(("list of %d pages" % pages, mine, ref, rss, None))
-        shutil.rmtree(site)
+            page_case("page " + size_name(size), name, size)
 
         with open(os.path.join(work, "word.html"), "w") as out:
             out.write("<head> </head>\n<body>\n<")
@@ -178,23 +181,45 @@ def main():
             for _ in range(word // MIB):
                 out.write(block)
             out.write("x" * (word % MIB) + "\n</body>\n")
-        cin = console("word.in", "a\ntemplate.html\nword.html\nq\n")
-        mine, rss = median_run([exe], work, args.runs, cin)
-        ref, _ = median_run("cat template.html word.html > temb/out", work,
-                            args.runs)
-        rows.append(("one word of %d MiB" % (word // MIB) if word >= MIB else
-                     "one word of %d KiB" % (word // 1024), mine, ref, rss,
-                     None))
+        page_case("one word of " + size_name(word), "word.html",
+                  os.path.getsize(os.path.join(work, "word.html")))
+
+        site = os.path.join(work, "site")
+        os.mkdir(site)
+        os.mkdir(os.path.join(site, "temb"))
+        os.mkdir(os.path.join(site, "copy"))
+        os.mkdir(os.path.join(site, "sync"))
+        shutil.copy(os.path.join(work, "template.html"), site)
+        names = ["p%05d.html" % n for n in range(pages)]
+        for n in names:
+            write_page(os.path.join(site, n), rng, lines, 4096 - 200)
+        with open(os.path.join(site, "list.txt"), "w") as out:
+            out.write("\n".join(names) + "\n")
+        cin = console("list.in", "l\ntemplate.html\nlist.txt\nq\n")
+        # rsync writes each file to a temporary and renames it: the same
+        # promise as the tool's; cp overwrites in place.
+        (mine, user, rss), rsync, cp = interleaved([
+            ([exe], cin),
+            ("rsync -a -I p*.html sync/", None),
+            ("cp p*.html copy/", None)], site, args.runs)
+        rows.append(("list of %d pages of 4 KiB" % pages, mine, user, rss,
+                     None, [("rsync -a -I", rsync[0]), ("cp", cp[0])]))
+        shutil.rmtree(site)
     finally:
         shutil.rmtree(work)
 
-    print("| case | tembrix median | reference median | ratio | ns/byte "
-          "| peak RSS above idle |")
-    print("|---|---|---|---|---|---|")
-    for name, mine, ref, rss, size in rows:
+    print("| case | tembrix median | reference | ratio | second reference "
+          "| ratio | ns/byte | user ns/byte | peak RSS above idle |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for name, mine, user, rss, size, refs in rows:
         per_byte = "%.2f" % (mine * 1e9 / size) if size else "-"
-        print("| %s | %.3f s | %.3f s | %.2f | %s | %d KiB |"
-              % (name, mine, ref, mine / ref, per_byte, rss - idle))
+        user_byte = "%.3f" % (user * 1e9 / size) if size else "-"
+        cells = []
+        for ref_name, ref in refs:
+            cells += ["%.3f s (`%s`)" % (ref, ref_name), "%.2f" % (mine / ref)]
+        print("| %s | %.3f s | %s | %s | %s | %d KiB |"
+              % (name, mine, " | ".join(cells), per_byte, user_byte,
+                 rss - idle))
     print("idle tembrix at its menu: %d KiB peak resident" % idle)
 
 

@@ -1,5 +1,5 @@
 // Runs one command with its standard input from a file and prints its wall
-// time in seconds and its peak resident memory in KiB. Forking from this
+// time and user time in seconds and its peak resident memory in KiB. Forking from this
 // small process, not from the benchmark script, keeps the script's own
 // memory out of the child's peak.
 #include <fcntl.h>
@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
   struct rusage usage;
   if (pid < 0 || wait4(pid, &status, 0, &usage) < 0) return 2;
   std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
-  std::printf("%.6f %ld\n", wall.count(), usage.ru_maxrss);
+  double user = static_cast<double>(usage.ru_utime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
+  std::printf("%.6f %.6f %ld\n", wall.count(), user, usage.ru_maxrss);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }

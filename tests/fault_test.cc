@@ -21,7 +21,10 @@ namespace fs = std::filesystem;
 // The contents of every file outside temb/, by path.
 std::map<std::string, std::string> FilesOutsideTemb() {
   std::map<std::string, std::string> files;
-  for (auto it = fs::recursive_directory_iterator(".");
+  // A folder a test made unreadable is passed over, not an error: the
+  // tests run as ordinary users too.
+  for (auto it = fs::recursive_directory_iterator(
+           ".", fs::directory_options::skip_permission_denied);
        it != fs::recursive_directory_iterator(); ++it) {
     if (it->path() == "./temb") {
       if (it->is_directory()) it.disable_recursion_pending();

@@ -124,17 +124,17 @@ TEST_F(Replace, KilledRunLeavesTheEarlierPageWhole) {
   WriteFile("big.html", big);
   WriteFile("temb/big.html", kOld);
   // Slow writes, so the kill lands while the temporary file is written.
+  // The console is a FIFO held open, so the program waits at its menu.
   ProgramRun run = RunCommand(
-      std::string("bash -c '(printf \"a t.html big.html\\n\"; sleep 29.5) | "
-                  "env LD_PRELOAD=") +
+      std::string("bash -c 'mkfifo console; env LD_PRELOAD=") +
           TEMBRIX_FAULT_SHIM +
           " ASAN_OPTIONS=verify_asan_link_order=0 FAULT_PATH=.tembrix- "
           "FAULT_SLOW_US=2000 " +
           TEMBRIX_EXE +
-          " > /dev/null & for i in $(seq 1000); do "
+          " < console > /dev/null & pid=$!; exec 3> console; "
+          "echo \"a t.html big.html\" >&3; for i in $(seq 1000); do "
           "[ -s \"$(ls -d temb/.tembrix-* 2>/dev/null | head -n 1)\" ] && "
-          "break; sleep 0.01; done; pkill -9 -f \"^" +
-          TEMBRIX_EXE + "$\"; pkill -x -f \"sleep 29.5\"; wait; true'",
+          "break; sleep 0.01; done; kill -9 $pid; wait; rm console'",
       "");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(ReadFile("temb/big.html"), kOld);
