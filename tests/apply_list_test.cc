@@ -149,4 +149,40 @@ TEST_F(ApplyList, ThousandsOfNames) {
   EXPECT_EQ(wrong, 0);
 }
 
+TEST_F(ApplyList, ListsWithByteOrderMarksAndUtf8NamesCutByCharacter) {
+  MakeSite(2);
+  // Twenty-five characters in 33 bytes: the cut keeps twenty, 28 bytes.
+  const std::string longName =
+      "\xc3\xbc\xc3\xbc\xc3\xbc\xc3\xbc\xe8\xa1\xa8\xe8\xa1\xa8"
+      "abcdefghijklmn.html";
+  const std::string cut = longName.substr(0, 28);
+  WriteFile(longName, Content(7));
+  std::string utf16 = "\xff\xfe";
+  for (char c : "p1.html\r\n") utf16 += std::string{c, '\0'};
+  utf16.resize(utf16.size() - 2);  // the terminator the literal adds
+  const struct {
+    std::string list;
+    std::string names[2];
+  } cases[] = {
+      {"\xef\xbb\xbfp0.html\n" + longName, {"p0.html", longName}},
+      {utf16, {"p1.html", ""}},
+  };
+  for (const auto& c : cases) {
+    WriteFile("list.txt", c.list);
+    ProgramRun run = RunTembrix("l t.html list.txt q");
+    std::string expected = std::string(kMenu) + kListPrompts;
+    for (const std::string& name : c.names) {
+      if (!name.empty()) {
+        expected += "Successfully opened temb/" +
+                    (name == longName ? cut : name) + " (Output file) and " +
+                    name + " (Input file)\n";
+      }
+    }
+    EXPECT_EQ(run.out, expected + kMenu) << c.list;
+  }
+  EXPECT_EQ(ReadFile("temb/p0.html"), Merged(0));
+  EXPECT_EQ(ReadFile("temb/p1.html"), Merged(1));
+  EXPECT_EQ(ReadFile("temb/" + cut), Merged(7));
+}
+
 }  // namespace
