@@ -96,4 +96,109 @@ TEST_F(Windows, MissingFolderAndConsoleEnd) {
   EXPECT_FALSE(Exists("temb"));
 }
 
+// Names in three scripts, as UTF-8 on the console and in list files of
+// every common encoding, each merged into its own temb\ file.
+TEST_F(Windows, NamesInAnyScriptAndListsInAnyEncoding) {
+  MakeSite();
+  const std::string latin = "caf\xc3\xa9.html";
+  const std::string cyrillic =
+      "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1"
+      "\x82.html";
+  const std::string cjk = "\xe8\xa1\xa8\xe7\xa4\xba.html";
+  // Twenty-one characters: the cut keeps twenty, never half of one.
+  const std::string longCjk =
+      "\xe8\xa1\xa8" + std::string(19, 'a') + "\xe7\xa4\xba";
+  for (const std::string& name : {latin, cyrillic, cjk, longCjk}) {
+    WriteFile(name, ReadFile("in.html"));
+  }
+  auto utf16 = [](const std::string& ascii) {
+    std::string bytes = "\xff\xfe";
+    for (char c : ascii) bytes += std::string{c, '\0'};
+    return bytes;
+  };
+  // UTF-16 of the Cyrillic name, by hand: U+041F U+0440 U+0438 U+0432
+  // U+0435 U+0442.
+  std::string cyrillic16 =
+      "\xff\xfe\x1f\x04\x40\x04\x38\x04\x32\x04\x35\x04"
+      "\x42\x04";
+  for (char c : std::string(".html\r\n")) cyrillic16 += std::string{c, '\0'};
+  WriteFile("utf8.txt", cjk + "\r\n" + latin);
+  WriteFile("bom.txt", "\xef\xbb\xbf" + cyrillic);
+  WriteFile("utf16.txt", cyrillic16 + utf16("in.html").substr(2));
+  WriteFile("ansi.txt", "caf\xe9.html");  // Windows-1252, as Notepad saved it
+  ProgramRun run = RunUnderWine(
+      "a t.html " + latin + " a t.html " + cyrillic + " a t.html " + longCjk +
+      " l t.html utf8.txt l t.html bom.txt l t.html utf16.txt l t.html "
+      "ansi.txt q");
+  const std::string cut = longCjk.substr(0, longCjk.size() - 3);
+  auto opened = [](const std::string& name, const std::string& shown) {
+    return Opened("temb\\" + shown, name);
+  };
+  EXPECT_EQ(
+      run.out,
+      Crlf(std::string(kMenu) + kTemplatePrompt + kInputPrompt +
+           opened(latin, latin) + kMenu + kTemplatePrompt + kInputPrompt +
+           opened(cyrillic, cyrillic) + kMenu + kTemplatePrompt + kInputPrompt +
+           opened(longCjk, cut) + kMenu + kListPrompts + opened(cjk, cjk) +
+           opened(latin, latin) + kMenu + kListPrompts +
+           opened(cyrillic, cyrillic) + kMenu + kListPrompts +
+           opened(cyrillic, cyrillic) + opened("in.html", "in.html") + kMenu +
+           kListPrompts + opened(latin, latin) + kMenu));
+  for (const std::string& name : {latin, cyrillic, cjk, cut}) {
+    EXPECT_EQ(ReadFile("temb/" + name), kMerged) << name;
+  }
+}
+
+// Text mode without loss, devices, the climb out of temb with a multi-byte
+// name, and outputs replaced whole.
+TEST_F(Windows, CtrlZDevicesAndReplacedOutputs) {
+  fs::create_directories("site/temb/documentation/en");
+  fs::create_directories("site/documentation/en");
+  fs::current_path("site");
+  MakeSite();
+  std::string page = ReadFile("in.html");
+  WriteFile("z.html", std::string(page).insert(page.find("Hello"), "\x1a"));
+  WriteFile("end.html", "<head>\r\n</head>\r\n<body>\r\nlast\x1a");
+  WriteFile("documentation/en/nullable.html", page);
+  WriteFile("../y.html", "outside temb\r\n");
+  WriteFile("temb/in.html", "earlier\r\n");
+  WriteFile("temb/ro.html", "read-only\r\n");
+  WriteFile("ro.html", page);
+  fs::permissions("temb/ro.html", fs::perms::owner_read);
+  const std::string climb = "\xe8\xa1\xa8x\\..\\..\\y.html";
+  ProgramRun run = RunUnderWine(
+      "a t.html z.html a t.html end.html a t.html "
+      "documentation\\en\\nullable.html a t.html " +
+      climb + " a t.html in.html a t.html ro.html q");
+  EXPECT_EQ(
+      run.out,
+      Crlf(std::string(kMenu) + kTemplatePrompt + kInputPrompt +
+           Opened("temb\\z.html", "z.html") + kMenu + kTemplatePrompt +
+           kInputPrompt + Opened("temb\\end.html", "end.html") + kMenu +
+           kTemplatePrompt + kInputPrompt +
+           "Could not open temb\\documentation\\en\\nul\n" + kNoFolder +
+           " and documentation\\en\\nullable.html (Input file)\n" + kMenu +
+           kTemplatePrompt + kInputPrompt + "Could not open temb\\" + climb +
+           "\nThe output file would be outside the folder temb\n"
+           " and " +
+           climb + " (Input file)\n" + kMenu + kTemplatePrompt + kInputPrompt +
+           Opened("temb\\in.html", "in.html") + kMenu + kTemplatePrompt +
+           kInputPrompt + "Could not open temb\\ro.html\n" + kNoFolder +
+           " and ro.html (Input file)\n" + kMenu));
+  // A 0x1A inside a page is data; only a last one is dropped.
+  EXPECT_EQ(ReadFile("temb/z.html"),
+            std::string(kMerged).insert(kMerged.find("Hello"), "\x1a"));
+  EXPECT_EQ(ReadFile("temb/end.html"),
+            Crlf("<html>\n<head>\n<body \n bgcolor=white>\n<table><tr><td>\n\n"
+                 "last\n</td></tr></table>\n</body>\n</html>\n"));
+  EXPECT_FALSE(Exists("temb/documentation/en/nul"));
+  EXPECT_EQ(ReadFile("../y.html"), "outside temb\r\n");
+  EXPECT_EQ(ReadFile("temb/in.html"), kMerged) << "replaced whole";
+  EXPECT_EQ(ReadFile("temb/ro.html"), "read-only\r\n");
+  for (const auto& entry : fs::recursive_directory_iterator("temb")) {
+    EXPECT_NE(entry.path().filename().string().rfind(".tembrix-", 0), 0u)
+        << "temporary file left: " << entry.path();
+  }
+}
+
 }  // namespace
