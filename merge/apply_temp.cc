@@ -1,8 +1,15 @@
 #include "merge/apply_temp.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "merge/text.h"
 
@@ -45,6 +52,99 @@ WordHead TakeShortWord(Source& in) {
   return w;
 }
 
+// Bit i of `triggers` is set when data[i] is the trigger, bit i of `blanks`
+// when it is whitespace, for the 64 bytes at `data` (or the `size` there are).
+void Masks(const char* data, std::size_t size, char trigger,
+           std::uint64_t* triggers, std::uint64_t* blanks) {
+#ifdef __SSE2__
+  if (size == 64) {
+    const __m128i t = _mm_set1_epi8(trigger);
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i four = _mm_set1_epi8(4);
+    std::uint64_t tm = 0;
+    std::uint64_t wm = 0;
+    for (int k = 0; k < 4; ++k) {
+      __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data) + k);
+      // Tab to carriage return: x - '\t' is at most 4 as an unsigned byte.
+      __m128i low = _mm_sub_epi8(x, tab);
+      __m128i ws = _mm_or_si128(_mm_cmpeq_epi8(x, space),
+                                _mm_cmpeq_epi8(_mm_min_epu8(low, four), low));
+      tm |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(x, t))))
+            << (16 * k);
+      wm |= static_cast<std::uint64_t>(
+                static_cast<std::uint16_t>(_mm_movemask_epi8(ws)))
+            << (16 * k);
+    }
+    *triggers = tm;
+    *blanks = wm;
+    return;
+  }
+#endif
+  std::uint64_t tm = 0;
+  std::uint64_t wm = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    tm |= static_cast<std::uint64_t>(data[i] == trigger) << i;
+    wm |= static_cast<std::uint64_t>(IsWhitespace(data[i])) << i;
+  }
+  *triggers = tm;
+  *blanks = wm;
+}
+
+int LowestBit(std::uint64_t x) {
+#if defined(__GNUC__) || defined(__clang__)
+  return __builtin_ctzll(x);
+#else
+  int i = 0;
+  while ((x & 1) == 0) x >>= 1, ++i;
+  return i;
+#endif
+}
+
+// Where a copy loop must stop in [begin, end): at a trigger whose word
+// follows at once, ends inside the view and is a stop word (*stop set), or
+// at a trigger that needs the reader (whitespace right after it, or a word
+// that may go on past the view). Null when neither is there. A trigger
+// inside the word of an earlier trigger is swallowed by that word: text.
+const char* FindStop(const char* begin, const char* end, char trigger,
+                     Words stops, bool* stop) {
+  *stop = false;
+  const char* p = begin;
+  while (p < end) {
+    std::size_t size = std::min<std::size_t>(64, end - p);
+    std::uint64_t triggers;
+    std::uint64_t blanks;
+    Masks(p, size, trigger, &triggers, &blanks);
+    const char* next = p + size;
+    while (triggers != 0) {
+      int i = LowestBit(triggers);
+      const char* hit = p + i;
+      const char* word = hit + 1;
+      std::uint64_t after =
+          i < 63 ? blanks & (~std::uint64_t{0} << (i + 1)) : 0;
+      const char* wordEnd = after != 0
+                                ? p + LowestBit(after)
+                                : word + FindWhitespace(word, end - word);
+      if (wordEnd == word || wordEnd == end) return hit;
+      std::size_t length = wordEnd - word;
+      if (length < kLongWord &&
+          IsOneOf(std::string_view(word, length), stops)) {
+        *stop = true;
+        return hit;
+      }
+      if (after == 0) {  // the word went past this window: go on after it
+        next = wordEnd;
+        break;
+      }
+      int j = LowestBit(after);
+      triggers = j < 64 ? triggers & (~std::uint64_t{0} << j) : 0;
+    }
+    p = next;
+  }
+  return nullptr;
+}
+
 // Copies characters to `out` until `trigger` is taken and the word after it
 // is one of `stops`; that trigger and word are consumed and not written.
 // The whitespace between a trigger and its word is lost.
@@ -56,29 +156,21 @@ void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
     // written exactly as it stands, so such triggers need no work beyond
     // finding them: the block goes out as one run up to a stop word, or up
     // to a trigger that needs the careful path below.
-    const char* hit = nullptr;
-    for (const char* scan = begin;;) {
-      hit = static_cast<const char*>(std::memchr(scan, trigger, end - scan));
-      if (hit == nullptr) break;
-      const char* word = hit + 1;
-      const char* wordEnd = word + FindWhitespace(word, end - word);
-      if (wordEnd == word || wordEnd == end) break;
-      std::size_t size = wordEnd - word;
-      if (size < kLongWord && IsOneOf(std::string_view(word, size), stops)) {
-        Write(out, begin, hit - begin);
-        Skip(in, wordEnd - begin);
-        return;
-      }
-      scan = wordEnd;  // the word may hold further triggers: they are text
-    }
+    bool stop = false;
+    const char* hit = FindStop(begin, end, trigger, stops, &stop);
     if (hit == nullptr) {
       Write(out, begin, end - begin);
       Skip(in, end - begin);
       continue;
     }
+    Write(out, begin, hit - begin);
+    if (stop) {
+      Skip(in, hit + 1 - begin);
+      TakeWordPiece(in);  // the stop word, which ends inside the block
+      return;
+    }
     // Whitespace after the trigger, or a word that may go on past the
     // block: take the word through the reader.
-    Write(out, begin, hit - begin);
     Skip(in, hit + 1 - begin);
     WordHead w;
     w.size = TakeWordHead(in, w.text, kLongWord);
@@ -201,6 +293,49 @@ int OpenPage(const std::string& name, FileIdentity* id) {
   return fd;
 }
 
+// The last template read whole, with its stamp. A list applies the same
+// template to every page: while the file on the disk keeps its stamp, its
+// bytes come from here, saving the opening and reading for every page.
+struct TemplateCopy {
+  std::string name;
+  FileStamp stamp;
+  std::string bytes;
+};
+
+TemplateCopy& LastTemplate() {
+  static TemplateCopy copy;
+  return copy;
+}
+
+// Opens the template, from the copy in memory while that is current.
+std::unique_ptr<Source> OpenTemplate(const std::string& name, FileStamp* stamp,
+                                     bool* fromCopy) {
+  TemplateCopy& copy = LastTemplate();
+  *fromCopy = copy.name == name && StampOfPath(name, stamp) &&
+              SameSettledStamp(*stamp, copy.stamp);
+  if (*fromCopy) return std::make_unique<Source>(copy.bytes);
+  int fd = OpenForReading(name, &stamp->id, stamp);
+  if (fd < 0) {
+    WriteLine("Could not open " + ShownName(name));
+    return nullptr;
+  }
+  return std::make_unique<Source>(fd);
+}
+
+// Keeps the template's bytes when one read gave all of them.
+void KeepTemplate(const std::string& name, const FileStamp& stamp,
+                  const Source& templ) {
+  if (templ.fd < 0 || templ.readError || !templ.ended || templ.reads != 1 ||
+      !stamp.id.known || templ.taken != stamp.size ||
+      !templ.decoder.Transparent()) {
+    return;
+  }
+  TemplateCopy& copy = LastTemplate();
+  copy.name = name;
+  copy.stamp = stamp;
+  copy.bytes.assign(templ.block.get(), templ.taken);
+}
+
 // Says so when a read error cut a page short; true when none did.
 bool ReadWhole(const Source& page, const std::string& name) {
   if (page.readError) WriteLine("Could not read " + ShownName(name));
@@ -227,10 +362,13 @@ void MergePages(Source& templ, Source& input, Sink& out) {
 
 bool ApplyTemp(const std::string& templateName, const std::string& inputName,
                const FileIdentity* alsoReading) {
-  FileIdentity templId;
-  int templFd = OpenPage(templateName, &templId);
-  if (templFd < 0) return false;
-  Source templ(templFd);
+  FileStamp templStamp;
+  bool fromCopy = false;
+  std::unique_ptr<Source> templSource =
+      OpenTemplate(templateName, &templStamp, &fromCopy);
+  if (templSource == nullptr) return false;
+  Source& templ = *templSource;
+  const FileIdentity& templId = templStamp.id;
   FileIdentity inputId;
   int inputFd = OpenPage(inputName, &inputId);
   if (inputFd < 0) return false;  // the template closes as `templ` goes
@@ -245,6 +383,7 @@ bool ApplyTemp(const std::string& templateName, const std::string& inputName,
   MergePages(templ, input, out);
   // A page cut short by a read error must not replace the earlier one.
   bool whole = ReadWhole(templ, templateName) & ReadWhole(input, inputName);
+  if (!fromCopy) KeepTemplate(templateName, templStamp, templ);
   if (!FinishSink(out, whole) && opened) {
     WriteLine("Could not write " + ShownName(outputName));
   }

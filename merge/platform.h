@@ -48,11 +48,31 @@ struct FileIdentity {
 // True when both identities are known and name the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
+// A regular file as it is on the disk now: its identity, size and the times
+// of its last changes, so that its bytes kept in memory can be checked
+// against it. `id.known` is false where the platform gives none (Windows).
+struct FileStamp {
+  FileIdentity id;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds
+  std::int64_t changed = 0;   // nanoseconds; no call can set it back
+};
+
+// True when both stamps are known and equal, and the file has not changed
+// for long enough that a later change cannot share its time stamp.
+bool SameSettledStamp(const FileStamp& a, const FileStamp& b);
+
+// The stamp of the regular file `name` leads to now; false when there is
+// none.
+bool StampOfPath(const std::string& name, FileStamp* stamp);
+
 // Opens an existing regular file for reading, as bytes (the reader undoes
 // text mode itself). Gives -1 when the name cannot be opened or names a
 // folder, a device or a FIFO, and for a name holding a zero byte, which no
-// path can hold. Fills *id, when given, with the opened file's identity.
-int OpenForReading(const std::string& name, FileIdentity* id);
+// path can hold. Fills *id, when given, with the opened file's identity, and
+// *stamp, when given, with its stamp.
+int OpenForReading(const std::string& name, FileIdentity* id,
+                   FileStamp* stamp = nullptr);
 
 // Reads at most `size` bytes into `data`; gives the count, 0 at the end of
 // the file, and -1 on a read error.

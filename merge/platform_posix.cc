@@ -1,8 +1,12 @@
 // The platform layer on Linux and other POSIX systems: names are bytes,
 // files are read and written as they are, outputs are replaced by rename.
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,6 +62,19 @@ FileIdentity IdentityOfStat(const struct stat& st) {
   id.index = static_cast<std::uint64_t>(st.st_ino);
   id.known = true;
   return id;
+}
+
+std::int64_t Nanoseconds(const struct timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+FileStamp StampOfStat(const struct stat& st) {
+  FileStamp stamp;
+  stamp.id = IdentityOfStat(st);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified = Nanoseconds(st.st_mtim);
+  stamp.changed = Nanoseconds(st.st_ctim);
+  return stamp;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -117,6 +134,12 @@ void StartProcess() {
   // not kill the run: the failed write is reported and the run goes on.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+#ifdef __GLIBC__
+  // Each merge takes and gives back the same few blocks: keep them in the
+  // heap rather than mapping and trimming memory for every page of a list.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  mallopt(M_TRIM_THRESHOLD, 4 << 20);
+#endif
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action;
     if (sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
@@ -133,7 +156,28 @@ std::string NameFromBytes(std::string bytes) { return bytes; }
 
 bool IsSeparator(char c) { return c == '/'; }
 
-int OpenForReading(const std::string& name, FileIdentity* id) {
+bool SameSettledStamp(const FileStamp& a, const FileStamp& b) {
+  // File times tick in steps of a few milliseconds: a change within the
+  // same step as the one seen would leave the stamp as it was. A file whose
+  // last change is a second old or more is past that.
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return SameFile(a.id, b.id) && a.size == b.size && a.modified == b.modified &&
+         a.changed == b.changed && a.changed < Nanoseconds(now) - 1000000000;
+}
+
+bool StampOfPath(const std::string& name, FileStamp* stamp) {
+  struct stat st;
+  if (HoldsZeroByte(name) || stat(name.c_str(), &st) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return false;
+  }
+  *stamp = StampOfStat(st);
+  return true;
+}
+
+int OpenForReading(const std::string& name, FileIdentity* id,
+                   FileStamp* stamp) {
   if (HoldsZeroByte(name)) return -1;
   int fd = OpenRetrying(name.c_str(), kReadFlags, 0);
   if (fd < 0) return -1;
@@ -145,6 +189,7 @@ int OpenForReading(const std::string& name, FileIdentity* id) {
     return -1;
   }
   if (id != nullptr) *id = IdentityOfStat(st);
+  if (stamp != nullptr) *stamp = StampOfStat(st);
   return fd;
 }
 
@@ -183,6 +228,14 @@ OutputCheck CreateReplacement(const std::string& name,
       target.empty() || target.back() == '/') {
     return OutputCheck::kCannotCreate;
   }
+  // Asked once: neither changes while the program runs.
+  static const mode_t mask = [] {
+    mode_t m = umask(0);
+    umask(m);
+    return m;
+  }();
+  static const uid_t user = geteuid();
+  static const gid_t group = getegid();
   mode_t mode = kNewFileMode;
   if (exists) {
     // Only a regular file is replaced: never a folder, a device or a FIFO.
@@ -198,19 +251,19 @@ OutputCheck CreateReplacement(const std::string& name,
     mode = st.st_mode & 07777;
   }
   std::string tempName;
-  int fd = CreateTemp(FolderOf(target), exists ? 0600 : mode, &tempName);
+  // A replaced page keeps its bits exactly: created with them when the umask
+  // leaves them be (the common case, no further call), else set after.
+  bool chown = exists && (st.st_uid != user || st.st_gid != group);
+  bool chmod = exists && (chown || (mode & ~mask) != mode);
+  int fd = CreateTemp(FolderOf(target), chmod ? 0600 : mode, &tempName);
   if (fd < 0) return OutputCheck::kCannotCreate;
   NoteTemp(tempName);
-  if (exists) {
-    // The replaced page keeps its owner where we may give it (as root),
-    // then its permission bits, which a change of owner may clear.
-    if (st.st_uid != geteuid() || st.st_gid != getegid()) {
-      if (fchown(fd, st.st_uid, st.st_gid) != 0) {
-        // Not permitted: the page becomes ours, as a copy would.
-      }
-    }
-    fchmod(fd, mode);
+  // The owner where we may give it (as root), then the permission bits,
+  // which a change of owner may clear.
+  if (chown && fchown(fd, st.st_uid, st.st_gid) != 0) {
+    // Not permitted: the page becomes ours, as a copy would.
   }
+  if (chmod) fchmod(fd, mode);
   out->fd = fd;
   out->tempName = tempName;
   out->finalName = target;

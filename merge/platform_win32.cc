@@ -160,7 +160,13 @@ std::string NameFromBytes(std::string bytes) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-int OpenForReading(const std::string& name, FileIdentity* id) {
+// No stamps here: a template is read afresh for every page.
+bool SameSettledStamp(const FileStamp&, const FileStamp&) { return false; }
+
+bool StampOfPath(const std::string&, FileStamp*) { return false; }
+
+int OpenForReading(const std::string& name, FileIdentity* id,
+                   FileStamp* /*stamp*/) {
   if (HoldsZeroByte(name)) return -1;
   int fd = _wopen(SystemPath(name).c_str(), kReadFlags);
   if (fd < 0) return -1;

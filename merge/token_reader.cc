@@ -17,6 +17,8 @@ bool RefillFromFile(Source& in) {
       std::ptrdiff_t got = ReadBlock(in.fd, in.block.get(), kBlockSize);
       in.readError = got < 0;
       in.end = got > 0 ? static_cast<std::size_t>(got) : 0;
+      in.reads += got > 0;
+      in.taken += in.end;
       return got > 0;
     }
     std::ptrdiff_t got = ReadBlock(in.fd, in.raw.get(), kRawSize);
@@ -35,7 +37,7 @@ bool RefillFromFile(Source& in) {
 bool Refill(Source& in) {
   in.pos = 0;
   in.end = 0;
-  if (in.stream == nullptr) return RefillFromFile(in);
+  if (in.stream == nullptr) return in.fd >= 0 && RefillFromFile(in);
   if (in.tie != nullptr) in.tie->flush();
   // Take only what the stream buffer already holds: asking for more would
   // wait on an interactive console for text the user has not typed yet.
@@ -76,6 +78,12 @@ Source::Source(int fd, Decoder decoder)
       decoder(decoder),
       block(new char[kBlockSize]),
       raw(decoder.Transparent() ? nullptr : new char[kRawSize]) {}
+
+Source::Source(std::string_view bytes)
+    : decoder(false, false), block(new char[kBlockSize]) {
+  end = std::min(bytes.size(), kBlockSize);
+  std::copy(bytes.begin(), bytes.begin() + end, block.get());
+}
 
 Source::Source(std::streambuf* stream, std::ostream* tie)
     : stream(stream),

@@ -28,6 +28,8 @@ struct Source {
   // Reads an open file through `decoder`, and closes it when the source
   // goes. By default a page: text mode undone where files have it.
   explicit Source(int fd, Decoder decoder = Decoder(TEXT_MODE_FILES, false));
+  // Reads `bytes`, copied into the source's own block; at most kBlockSize.
+  explicit Source(std::string_view bytes);
   // Reads a stream buffer (the console, or text in memory). `tie`, when set,
   // is flushed before every read from it, so a prompt shows before a wait.
   explicit Source(std::streambuf* stream, std::ostream* tie = nullptr);
@@ -48,6 +50,8 @@ struct Source {
   // A read error, not the end of the file, ended the source. The reader
   // treats it as the end; the caller must not take what it read as whole.
   bool readError = false;
+  std::size_t reads = 0;    // reads from the file that gave bytes
+  std::uint64_t taken = 0;  // bytes those reads gave
 };
 
 // The six whitespace bytes; the test takes no locale into account.

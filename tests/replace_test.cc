@@ -209,4 +209,26 @@ TEST_F(Replace, LinksAreFollowedAndModesKept) {
   EXPECT_EQ(TempsLeft(), 0);
 }
 
+TEST_F(Replace, TemplateChangedBetweenPagesIsReadAfresh) {
+  // A template last changed long ago may be kept in memory between pages;
+  // a change of the same size, with its time set back, must still show.
+  const std::string changed =
+      std::string(kTemplate).replace(kTemplate.find("white"), 5, "black");
+  WriteFile("t2.html", changed);
+  ProgramRun run = RunCommand(
+      std::string(
+          "bash -c 'touch -d 2001-01-01 t.html t2.html; sleep 1.1; mkfifo "
+          "console; ") +
+          TEMBRIX_EXE +
+          " < console > /dev/null & exec 3> console; echo \"a t.html "
+          "in.html\" >&3; while ! grep -q In temb/in.html; do sleep 0.01; "
+          "done; cat t2.html > t.html; touch -d 2001-01-01 t.html; echo \"a "
+          "t.html other.html q\" >&3; exec 3>&-; wait; rm console'",
+      "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile("temb/in.html"), ReferenceMerge(kTemplate, Page("In")));
+  EXPECT_EQ(ReadFile("temb/other.html"),
+            ReferenceMerge(changed, Page("Other")));
+}
+
 }  // namespace
