@@ -35,6 +35,19 @@ bool IsOneOf(std::string_view word, Words words) {
   return false;
 }
 
+// IsOneOf for the words after triggers, most of which are short closing
+// tags: the length and the first byte rule nearly all of them out before any
+// comparison of bytes.
+bool IsStopWord(const char* word, std::size_t length, Words stops) {
+  for (std::string_view w : stops) {
+    if (w.size() == length && w[0] == word[0] &&
+        std::memcmp(w.data(), word, length) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Passes the rest of a long word to `out`, or drops it when `out` is null.
 void PassWordRest(Source& in, Sink* out) {
   for (std::string_view piece = TakeWordPiece(in); !piece.empty();
@@ -54,8 +67,8 @@ WordHead TakeShortWord(Source& in) {
 
 // Bit i of `triggers` is set when data[i] is the trigger, bit i of `blanks`
 // when it is whitespace, for the 64 bytes at `data` (or the `size` there are).
-void Masks(const char* data, std::size_t size, char trigger,
-           std::uint64_t* triggers, std::uint64_t* blanks) {
+inline void Masks(const char* data, std::size_t size, char trigger,
+                  std::uint64_t* triggers, std::uint64_t* blanks) {
 #ifdef __SSE2__
   if (size == 64) {
     const __m128i t = _mm_set1_epi8(trigger);
@@ -128,8 +141,7 @@ const char* FindStop(const char* begin, const char* end, char trigger,
                                 : word + FindWhitespace(word, end - word);
       if (wordEnd == word || wordEnd == end) return hit;
       std::size_t length = wordEnd - word;
-      if (length < kLongWord &&
-          IsOneOf(std::string_view(word, length), stops)) {
+      if (IsStopWord(word, length, stops)) {
         *stop = true;
         return hit;
       }

@@ -11,11 +11,25 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 
 namespace {
 
-void FlushBlock(Sink& out) {
-  if (out.used > 0 && !out.failed &&
-      !WriteAll(out.file.fd, out.block.get(), out.used)) {
+// Writing to the disk starts behind the writes, a few MiB at a time, so a
+// large page is mostly on its way by the time it replaces the output, where
+// the file system may wait for it.
+constexpr std::uint64_t kWritebackStep = 8 << 20;
+
+void WriteToFile(Sink& out, const char* data, std::size_t size) {
+  if (!WriteAll(out.file.fd, data, size)) {
     out.failed = true;
+    return;
   }
+  out.written += size;
+  if (out.written - out.writeback >= kWritebackStep) {
+    StartWriteback(out.file.fd, out.writeback, out.written - out.writeback);
+    out.writeback = out.written;
+  }
+}
+
+void FlushBlock(Sink& out) {
+  if (out.used > 0 && !out.failed) WriteToFile(out, out.block.get(), out.used);
   out.used = 0;
 }
 
@@ -75,7 +89,7 @@ void Write(Sink& out, const char* data, std::size_t size) {
   FlushBlock(out);
   if (out.failed) return;
   if (large) {
-    if (!WriteAll(out.file.fd, data, size)) out.failed = true;
+    WriteToFile(out, data, size);
   } else {
     std::memcpy(out.block.get(), data, size);
     out.used = size;

@@ -82,6 +82,10 @@ std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size);
 // Windows every newline becomes CR LF on the way.
 bool WriteAll(int fd, const char* data, std::size_t size);
 
+// Asks the system to start writing `size` bytes at `offset` of the file to
+// the disk, without waiting; a hint, where the system takes one (Linux).
+void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size);
+
 // Closes a file descriptor; false when the close reported an error (an
 // interrupted close has closed the file and is no error).
 bool CloseFile(int fd);
@@ -135,6 +139,8 @@ struct Sink {
   std::streambuf* stream = nullptr;
   std::unique_ptr<char[]> block;
   std::size_t used = 0;
+  std::uint64_t written = 0;    // bytes written to the file so far
+  std::uint64_t writeback = 0;  // bytes whose writing to the disk has begun
   bool failed = false;  // a write went wrong; sticky, nothing more is written
 };
 

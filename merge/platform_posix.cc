@@ -213,6 +213,15 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size),
+                  SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd, (void)offset, (void)size;
+#endif
+}
+
 bool CloseFile(int fd) {
   // Linux closes the descriptor even when close is interrupted.
   return ::close(fd) == 0 || errno == EINTR;

@@ -198,6 +198,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+void StartWriteback(int, std::uint64_t, std::uint64_t) {}
+
 bool CloseFile(int fd) { return _close(fd) == 0; }
 
 OutputCheck CreateReplacement(const std::string& name,
