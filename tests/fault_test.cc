@@ -124,10 +124,12 @@ TEST_F(Faults, UnreadableFilesAndReadOnlyTemb) {
   }
   fs::create_directory("locked");
   WriteFile("locked/p.html", kInput);
-  fs::permissions("locked", fs::perms::none);
   WriteFile("secret.html", kInput);
-  fs::permissions("secret.html", fs::perms::none);
+  // Taken while every file can be read, and compared after the modes are
+  // given back: an ordinary user cannot read them in between.
   auto before = FilesOutsideTemb();
+  fs::permissions("locked", fs::perms::none);
+  fs::permissions("secret.html", fs::perms::none);
   ProgramRun run = RunCommand(prefix + TEMBRIX_EXE,
                               "a secret.html in.html t.html secret.html t.html "
                               "locked/p.html ! l t.html secret.html q");
@@ -141,6 +143,17 @@ TEST_F(Faults, UnreadableFilesAndReadOnlyTemb) {
                          "couldn't open list file (secret.html) please try "
                          "again \n" +
                          kMenu);
+  // A read-only output is refused, not replaced behind the user's back.
+  WriteFile("temb/in.html", "earlier");
+  fs::permissions("temb/in.html", fs::perms::owner_read |
+                                      fs::perms::group_read |
+                                      fs::perms::others_read);
+  run = RunCommand(prefix + TEMBRIX_EXE, "a t.html in.html q");
+  EXPECT_EQ(run.out, std::string(kMenu) + kTemplatePrompt + kInputPrompt +
+                         "Could not open temb/in.html\n" + kNoFolder +
+                         " and in.html (Input file)\n" + kMenu);
+  EXPECT_EQ(ReadFile("temb/in.html"), "earlier");
+  fs::remove("temb/in.html");
   // A read-only temb: the merge runs and says it could not write.
   fs::permissions("temb", fs::perms::owner_read | fs::perms::owner_exec |
                               fs::perms::group_read | fs::perms::group_exec |
