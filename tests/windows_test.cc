@@ -166,10 +166,18 @@ TEST_F(Windows, CtrlZDevicesAndReplacedOutputs) {
   WriteFile("ro.html", page);
   fs::permissions("temb/ro.html", fs::perms::owner_read);
   const std::string climb = "\xe8\xa1\xa8x\\..\\..\\y.html";
+  // A page whose full path is longer than MAX_PATH.
+  std::string deep;
+  for (int n = 0; n < 10; ++n)
+    deep += "folder" + std::to_string(n) + "_" + std::string(24, 'd') + "/";
+  fs::create_directories(deep);
+  WriteFile(deep + "page.html", page);
+  std::string deepName = deep + "page.html";
+  for (char& c : deepName) c = c == '/' ? '\\' : c;
   ProgramRun run = RunUnderWine(
       "a t.html z.html a t.html end.html a t.html "
       "documentation\\en\\nullable.html a t.html " +
-      climb + " a t.html in.html a t.html ro.html q");
+      climb + " a t.html in.html a t.html ro.html a t.html " + deepName + " q");
   EXPECT_EQ(
       run.out,
       Crlf(std::string(kMenu) + kTemplatePrompt + kInputPrompt +
@@ -184,7 +192,10 @@ TEST_F(Windows, CtrlZDevicesAndReplacedOutputs) {
            climb + " (Input file)\n" + kMenu + kTemplatePrompt + kInputPrompt +
            Opened("temb\\in.html", "in.html") + kMenu + kTemplatePrompt +
            kInputPrompt + "Could not open temb\\ro.html\n" + kNoFolder +
-           " and ro.html (Input file)\n" + kMenu));
+           " and ro.html (Input file)\n" + kMenu + kTemplatePrompt +
+           kInputPrompt + Opened("temb\\" + deepName.substr(0, 20), deepName) +
+           kMenu));
+  EXPECT_EQ(ReadFile("temb/" + deep.substr(0, 20)), kMerged);
   // A 0x1A inside a page is data; only a last one is dropped.
   EXPECT_EQ(ReadFile("temb/z.html"),
             std::string(kMerged).insert(kMerged.find("Hello"), "\x1a"));
