@@ -149,8 +149,7 @@ const char* FindStop(const char* begin, const char* end, char trigger,
         next = wordEnd;
         break;
       }
-      int j = LowestBit(after);
-      triggers = j < 64 ? triggers & (~std::uint64_t{0} << j) : 0;
+      triggers &= ~std::uint64_t{0} << LowestBit(after);
     }
     p = next;
   }
@@ -299,8 +298,9 @@ bool OpenOutput(const std::string& outputName,
 }
 
 // Opens a page for reading, saying so on the console when it cannot.
-int OpenPage(const std::string& name, FileIdentity* id) {
-  int fd = OpenForReading(name, id);
+int OpenPage(const std::string& name, FileIdentity* id,
+             FileStamp* stamp = nullptr) {
+  int fd = OpenForReading(name, id, stamp);
   if (fd < 0) WriteLine("Could not open " + ShownName(name));
   return fd;
 }
@@ -320,21 +320,19 @@ TemplateCopy& LastTemplate() {
 }
 
 // Opens the template, from the copy in memory while that is current.
-std::unique_ptr<Source> OpenTemplate(const std::string& name, FileStamp* stamp,
-                                     bool* fromCopy) {
+std::unique_ptr<Source> OpenTemplate(const std::string& name,
+                                     FileStamp* stamp) {
   TemplateCopy& copy = LastTemplate();
-  *fromCopy = copy.name == name && StampOfPath(name, stamp) &&
-              SameSettledStamp(*stamp, copy.stamp);
-  if (*fromCopy) return std::make_unique<Source>(copy.bytes);
-  int fd = OpenForReading(name, &stamp->id, stamp);
-  if (fd < 0) {
-    WriteLine("Could not open " + ShownName(name));
-    return nullptr;
+  if (copy.name == name && StampOfPath(name, stamp) &&
+      SameSettledStamp(*stamp, copy.stamp)) {
+    return std::make_unique<Source>(copy.bytes);
   }
-  return std::make_unique<Source>(fd);
+  int fd = OpenPage(name, &stamp->id, stamp);
+  return fd < 0 ? nullptr : std::make_unique<Source>(fd);
 }
 
-// Keeps the template's bytes when one read gave all of them.
+// Keeps the bytes of a template read from its file when one read gave all
+// of them.
 void KeepTemplate(const std::string& name, const FileStamp& stamp,
                   const Source& templ) {
   if (templ.fd < 0 || templ.readError || !templ.ended || templ.reads != 1 ||
@@ -375,9 +373,7 @@ void MergePages(Source& templ, Source& input, Sink& out) {
 bool ApplyTemp(const std::string& templateName, const std::string& inputName,
                const FileIdentity* alsoReading) {
   FileStamp templStamp;
-  bool fromCopy = false;
-  std::unique_ptr<Source> templSource =
-      OpenTemplate(templateName, &templStamp, &fromCopy);
+  std::unique_ptr<Source> templSource = OpenTemplate(templateName, &templStamp);
   if (templSource == nullptr) return false;
   Source& templ = *templSource;
   const FileIdentity& templId = templStamp.id;
@@ -395,7 +391,7 @@ bool ApplyTemp(const std::string& templateName, const std::string& inputName,
   MergePages(templ, input, out);
   // A page cut short by a read error must not replace the earlier one.
   bool whole = ReadWhole(templ, templateName) & ReadWhole(input, inputName);
-  if (!fromCopy) KeepTemplate(templateName, templStamp, templ);
+  KeepTemplate(templateName, templStamp, templ);
   if (!FinishSink(out, whole) && opened) {
     WriteLine("Could not write " + ShownName(outputName));
   }
