@@ -7,10 +7,6 @@
 #include <memory>
 #include <string_view>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "merge/text.h"
 
 namespace {
@@ -72,17 +68,11 @@ inline void Masks(const char* data, std::size_t size, char trigger,
 #ifdef __SSE2__
   if (size == 64) {
     const __m128i t = _mm_set1_epi8(trigger);
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i tab = _mm_set1_epi8('\t');
-    const __m128i four = _mm_set1_epi8(4);
     std::uint64_t tm = 0;
     std::uint64_t wm = 0;
     for (int k = 0; k < 4; ++k) {
       __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data) + k);
-      // Tab to carriage return: x - '\t' is at most 4 as an unsigned byte.
-      __m128i low = _mm_sub_epi8(x, tab);
-      __m128i ws = _mm_or_si128(_mm_cmpeq_epi8(x, space),
-                                _mm_cmpeq_epi8(_mm_min_epu8(low, four), low));
+      __m128i ws = WhitespaceBytes(x);
       tm |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(
                 _mm_movemask_epi8(_mm_cmpeq_epi8(x, t))))
             << (16 * k);

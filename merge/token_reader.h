@@ -14,6 +14,10 @@
 #include <string>
 #include <string_view>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "merge/platform.h"
 #include "merge/text.h"
 
@@ -59,14 +63,40 @@ inline bool IsWhitespace(unsigned char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+#ifdef __SSE2__
+// 0xFF in each byte of `x` that is whitespace, 0 in the others.
+inline __m128i WhitespaceBytes(__m128i x) {
+  // Tab to carriage return: x - '\t' is at most 4 as an unsigned byte.
+  __m128i low = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
+  return _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
+                      _mm_cmpeq_epi8(_mm_min_epu8(low, _mm_set1_epi8(4)), low));
+}
+#endif
+
 // Index of the first whitespace byte in data[0, size), or size when there is
-// none. Looks at eight bytes at a time; inline, as the merge calls it for
-// every tag.
+// none. Looks at 64 or 16 bytes at a time where the processor has SSE2, at
+// eight elsewhere; inline, as the merge calls it for every tag.
 inline std::size_t FindWhitespace(const char* data, std::size_t size) {
+  std::size_t i = 0;
+#ifdef __SSE2__
+  auto at = [data](std::size_t i) {
+    return WhitespaceBytes(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
+  };
+  // A long word goes by 64 bytes a step; the blank is found within them.
+  for (; i + 64 <= size; i += 64) {
+    __m128i any = _mm_or_si128(_mm_or_si128(at(i), at(i + 16)),
+                               _mm_or_si128(at(i + 32), at(i + 48)));
+    if (_mm_movemask_epi8(any) != 0) break;
+  }
+  for (; i + 16 <= size; i += 16) {
+    int hits = _mm_movemask_epi8(at(i));
+    if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctz(hits));
+  }
+#endif
   constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kHigh = 0x8080808080808080;
   constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7f;
-  std::size_t i = 0;
   for (; i + 8 <= size; i += 8) {
     std::uint64_t x;
     std::memcpy(&x, data + i, 8);
