@@ -90,7 +90,7 @@ def interleaved(commands, cwd, runs):
     """Times each (command, stdin) in turn, `runs` rounds after a warm-up.
 
     Rounds interleave the commands, so a slow spell of the machine hits all
-    of them alike. The warm-up also leaves the outputs in place, so every
+    of them alike, and the disk is synced (untimed) before every run. The warm-up also leaves the outputs in place, so every
     measured run of every side overwrites files, as a user's second run of a
     site does. Gives, per command, the median seconds, the median user
     seconds and the peak memory.
@@ -101,6 +101,9 @@ def interleaved(commands, cwd, runs):
     for _ in range(runs):
         for (command, stdin_path), (walls, users, peak) in zip(commands,
                                                                samples):
+            # Each run starts with nothing waiting to be written, so no run
+            # pays for the writing the one before it left behind.
+            os.sync()
             seconds, user, rss = timed(command, cwd, stdin_path)
             walls.append(seconds)
             users.append(user)
