@@ -61,38 +61,81 @@ WordHead TakeShortWord(Source& in) {
   return w;
 }
 
-// Bit i of `triggers` is set when data[i] is the trigger, bit i of `blanks`
-// when it is whitespace, for the 64 bytes at `data` (or the `size` there are).
-inline void Masks(const char* data, std::size_t size, char trigger,
-                  std::uint64_t* triggers, std::uint64_t* blanks) {
+// The first and second bytes that the stop words of a copy loop begin with
+// after their trigger: a trigger followed by anything else stops nothing.
+struct StopStarts {
+  char first[8];
+  char second[8];
+  int firsts = 0;
+  int seconds = 0;
+};
+
+StopStarts StartsOf(Words stops) {
+  StopStarts starts;
+  auto add = [](char c, char* set, int* count) {
+    for (int i = 0; i < *count; ++i) {
+      if (set[i] == c) return;
+    }
+    set[(*count)++] = c;
+  };
+  for (std::string_view w : stops) {  // every stop word has 3 bytes or more
+    add(w[0], starts.first, &starts.firsts);
+    add(w[1], starts.second, &starts.seconds);
+  }
+  return starts;
+}
+
+// What a copy loop needs to know of up to 64 bytes, a bit for each byte.
+struct WindowMasks {
+  std::uint64_t triggers = 0;  // the trigger
+  std::uint64_t blanks = 0;    // whitespace
+  std::uint64_t firsts = 0;    // a byte a stop word may begin with
+  std::uint64_t seconds = 0;   // a byte that may come second in one
+};
+
+inline WindowMasks Masks(const char* data, std::size_t size, char trigger,
+                         const StopStarts& starts) {
+  WindowMasks m;
 #ifdef __SSE2__
-  if (size == 64) {
+  if (size == 64 && starts.firsts <= 2 && starts.seconds <= 2) {
     const __m128i t = _mm_set1_epi8(trigger);
-    std::uint64_t tm = 0;
-    std::uint64_t wm = 0;
+    // Every set holds one or two bytes: a second one repeats the first.
+    const __m128i first0 = _mm_set1_epi8(starts.first[0]);
+    const __m128i first1 = _mm_set1_epi8(starts.first[starts.firsts - 1]);
+    const __m128i second0 = _mm_set1_epi8(starts.second[0]);
+    const __m128i second1 = _mm_set1_epi8(starts.second[starts.seconds - 1]);
     for (int k = 0; k < 4; ++k) {
       __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data) + k);
-      __m128i ws = WhitespaceBytes(x);
-      tm |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(
-                _mm_movemask_epi8(_mm_cmpeq_epi8(x, t))))
-            << (16 * k);
-      wm |= static_cast<std::uint64_t>(
-                static_cast<std::uint16_t>(_mm_movemask_epi8(ws)))
-            << (16 * k);
+      __m128i first =
+          _mm_or_si128(_mm_cmpeq_epi8(x, first0), _mm_cmpeq_epi8(x, first1));
+      __m128i second =
+          _mm_or_si128(_mm_cmpeq_epi8(x, second0), _mm_cmpeq_epi8(x, second1));
+      auto bits = [k](__m128i v) {
+        return static_cast<std::uint64_t>(
+                   static_cast<std::uint16_t>(_mm_movemask_epi8(v)))
+               << (16 * k);
+      };
+      m.triggers |= bits(_mm_cmpeq_epi8(x, t));
+      m.blanks |= bits(WhitespaceBytes(x));
+      m.firsts |= bits(first);
+      m.seconds |= bits(second);
     }
-    *triggers = tm;
-    *blanks = wm;
-    return;
+    return m;
   }
 #endif
-  std::uint64_t tm = 0;
-  std::uint64_t wm = 0;
   for (std::size_t i = 0; i < size; ++i) {
-    tm |= static_cast<std::uint64_t>(data[i] == trigger) << i;
-    wm |= static_cast<std::uint64_t>(IsWhitespace(data[i])) << i;
+    char c = data[i];
+    std::uint64_t bit = std::uint64_t{1} << i;
+    if (c == trigger) m.triggers |= bit;
+    if (IsWhitespace(c)) m.blanks |= bit;
+    for (int k = 0; k < starts.firsts; ++k) {
+      if (c == starts.first[k]) m.firsts |= bit;
+    }
+    for (int k = 0; k < starts.seconds; ++k) {
+      if (c == starts.second[k]) m.seconds |= bit;
+    }
   }
-  *triggers = tm;
-  *blanks = wm;
+  return m;
 }
 
 int LowestBit(std::uint64_t x) {
@@ -108,48 +151,79 @@ int LowestBit(std::uint64_t x) {
 // Where a copy loop must stop in [begin, end): at a trigger whose word
 // follows at once, ends inside the view and is a stop word (*stop set), or
 // at a trigger that needs the reader (whitespace right after it, or a word
-// that may go on past the view). Null when neither is there. A trigger
-// inside the word of an earlier trigger is swallowed by that word: text.
+// that may go on past the view). Null when neither is there.
+//
+// Characters are taken one by one until a trigger; the word after it runs
+// to the next whitespace and swallows any trigger in it. So in each run of
+// non-whitespace bytes only the first trigger counts (is live), and, as the
+// run at `begin` is taken from its start, so it is there too. The live
+// triggers of 64 bytes come from one addition: in each run, a bit added at
+// the run's start carries through the bytes that are not triggers and stops
+// at the first trigger. Only the few live triggers whose next two bytes may
+// begin a stop word, or that need the reader, are looked at one by one.
 const char* FindStop(const char* begin, const char* end, char trigger,
-                     Words stops, bool* stop) {
+                     Words stops, const StopStarts& starts, bool* stop) {
   *stop = false;
-  const char* p = begin;
-  while (p < end) {
+  bool runGoesOn = false;            // the window before ended inside a run...
+  bool runIsOpen = true;             // ...that has had no live trigger yet
+  const char* swallowing = nullptr;  // a live trigger whose word goes on
+  for (const char* p = begin; p < end; p += 64) {
     std::size_t size = std::min<std::size_t>(64, end - p);
-    std::uint64_t triggers;
-    std::uint64_t blanks;
-    Masks(p, size, trigger, &triggers, &blanks);
-    const char* next = p + size;
-    while (triggers != 0) {
-      int i = LowestBit(triggers);
+    std::uint64_t valid =
+        size == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << size) - 1;
+    WindowMasks m = Masks(p, size, trigger, starts);
+    std::uint64_t text = ~m.blanks & valid;
+    std::uint64_t runStarts = text & ~((text << 1) | (runGoesOn ? 1 : 0));
+    if (runIsOpen) runStarts |= text & 1;
+    std::uint64_t carried;
+    bool carryOut =
+        __builtin_add_overflow(text & ~m.triggers, runStarts, &carried);
+    std::uint64_t live = carried & m.triggers;
+    // The last two bytes cannot tell what follows them: always looked at.
+    std::uint64_t nearEnd = size >= 2 ? std::uint64_t{3} << (size - 2) : valid;
+    std::uint64_t look = live & (((m.firsts >> 1) & (m.seconds >> 2)) |
+                                 (m.blanks >> 1) | nearEnd);
+    while (look != 0) {
+      int i = LowestBit(look);
+      look &= look - 1;
       const char* hit = p + i;
       const char* word = hit + 1;
+      if (word == end) return hit;
       std::uint64_t after =
-          i < 63 ? blanks & (~std::uint64_t{0} << (i + 1)) : 0;
+          i < 63 ? m.blanks & (~std::uint64_t{0} << (i + 1)) : 0;
       const char* wordEnd = after != 0
                                 ? p + LowestBit(after)
                                 : word + FindWhitespace(word, end - word);
       if (wordEnd == word || wordEnd == end) return hit;
-      std::size_t length = wordEnd - word;
-      if (IsStopWord(word, length, stops)) {
+      if (IsStopWord(word, wordEnd - word, stops)) {
         *stop = true;
         return hit;
       }
-      if (after == 0) {  // the word went past this window: go on after it
-        next = wordEnd;
-        break;
-      }
-      triggers &= ~std::uint64_t{0} << LowestBit(after);
     }
-    p = next;
+    // The state at the end of the window, for the next one. A run has one
+    // live trigger at most, so one can follow the window's last blank.
+    std::uint64_t upToLastBlank = m.blanks;
+    for (int shift = 1; shift < 64; shift *= 2) {
+      upToLastBlank |= upToLastBlank >> shift;
+    }
+    std::uint64_t liveAtEnd = live & ~upToLastBlank;
+    if (liveAtEnd != 0) {
+      swallowing = p + LowestBit(liveAtEnd);
+    } else if (m.blanks != 0) {
+      swallowing = nullptr;
+    }
+    runGoesOn = (text >> (size - 1)) & 1;
+    runIsOpen = carryOut;
   }
-  return nullptr;
+  // A word that runs to the end of the view may go on past it.
+  return swallowing;
 }
 
 // Copies characters to `out` until `trigger` is taken and the word after it
 // is one of `stops`; that trigger and word are consumed and not written.
 // The whitespace between a trigger and its word is lost.
 void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
+  const StopStarts starts = StartsOf(stops);
   for (std::string_view ahead = Ahead(in); !ahead.empty(); ahead = Ahead(in)) {
     const char* begin = ahead.data();
     const char* end = begin + ahead.size();
@@ -158,7 +232,7 @@ void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
     // finding them: the block goes out as one run up to a stop word, or up
     // to a trigger that needs the careful path below.
     bool stop = false;
-    const char* hit = FindStop(begin, end, trigger, stops, &stop);
+    const char* hit = FindStop(begin, end, trigger, stops, starts, &stop);
     if (hit == nullptr) {
       Write(out, begin, end - begin);
       Skip(in, end - begin);
@@ -380,9 +454,10 @@ bool ApplyTemp(const std::string& templateName, const std::string& inputName,
   // Without an output the phases still run, their bytes dropped.
   MergePages(templ, input, out);
   // A page cut short by a read error must not replace the earlier one.
-  bool whole = ReadWhole(templ, templateName) & ReadWhole(input, inputName);
+  bool templWhole = ReadWhole(templ, templateName);
+  bool inputWhole = ReadWhole(input, inputName);
   KeepTemplate(templateName, templStamp, templ);
-  if (!FinishSink(out, whole) && opened) {
+  if (!FinishSink(out, templWhole && inputWhole) && opened) {
     WriteLine("Could not write " + ShownName(outputName));
   }
   return true;

@@ -74,7 +74,18 @@ const std::vector<std::string>& Fragments() {
       "/body>x",
       "/BODY",
       "/HEAD>",
-      "/head>"};
+      "/head>",
+      // Near misses that begin like a tag word or the marker.
+      "</b>",
+      "<hr>",
+      "<header>",
+      "</bodyx",
+      "</h1>",
+      "<he",
+      "ad>",
+      "#x",
+      "x<",
+      "<p class=x>text</p><td>a</td><tr><td bgcolor=#ffffff>b</td></tr>"};
   return fragments;
 }
 
