@@ -9,6 +9,10 @@
 
 #include "merge/text.h"
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 namespace {
 
 using Words = std::initializer_list<std::string_view>;
@@ -138,6 +142,53 @@ inline WindowMasks Masks(const char* data, std::size_t size, char trigger,
   return m;
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TEMBRIX_HAVE_AVX2 1
+// The same masks 32 bytes at a time, for processors that have AVX2; chosen
+// at run time.
+__attribute__((target("avx2"))) inline WindowMasks MasksAvx2(
+    const char* data, std::size_t size, char trigger,
+    const StopStarts& starts) {
+  if (size != 64 || starts.firsts > 2 || starts.seconds > 2) {
+    return Masks(data, size, trigger, starts);
+  }
+  const __m256i t = _mm256_set1_epi8(trigger);
+  const __m256i first0 = _mm256_set1_epi8(starts.first[0]);
+  const __m256i first1 = _mm256_set1_epi8(starts.first[starts.firsts - 1]);
+  const __m256i second0 = _mm256_set1_epi8(starts.second[0]);
+  const __m256i second1 = _mm256_set1_epi8(starts.second[starts.seconds - 1]);
+  const __m256i space = _mm256_set1_epi8(' ');
+  const __m256i tab = _mm256_set1_epi8('\t');
+  const __m256i four = _mm256_set1_epi8(4);
+  WindowMasks m;
+  for (int k = 0; k < 2; ++k) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data) + k);
+    __m256i low = _mm256_sub_epi8(x, tab);
+    __m256i blank =
+        _mm256_or_si256(_mm256_cmpeq_epi8(x, space),
+                        _mm256_cmpeq_epi8(_mm256_min_epu8(low, four), low));
+    __m256i first = _mm256_or_si256(_mm256_cmpeq_epi8(x, first0),
+                                    _mm256_cmpeq_epi8(x, first1));
+    __m256i second = _mm256_or_si256(_mm256_cmpeq_epi8(x, second0),
+                                     _mm256_cmpeq_epi8(x, second1));
+    int shift = 32 * k;
+    m.triggers |= std::uint64_t{static_cast<std::uint32_t>(
+                      _mm256_movemask_epi8(_mm256_cmpeq_epi8(x, t)))}
+                  << shift;
+    m.blanks |=
+        std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(blank))}
+        << shift;
+    m.firsts |=
+        std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(first))}
+        << shift;
+    m.seconds |=
+        std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(second))}
+        << shift;
+  }
+  return m;
+}
+#endif
+
 int LowestBit(std::uint64_t x) {
 #if defined(__GNUC__) || defined(__clang__)
   return __builtin_ctzll(x);
@@ -161,8 +212,13 @@ int LowestBit(std::uint64_t x) {
 // the run's start carries through the bytes that are not triggers and stops
 // at the first trigger. Only the few live triggers whose next two bytes may
 // begin a stop word, or that need the reader, are looked at one by one.
-const char* FindStop(const char* begin, const char* end, char trigger,
-                     Words stops, const StopStarts& starts, bool* stop) {
+using MasksFunction = WindowMasks (*)(const char*, std::size_t, char,
+                                      const StopStarts&);
+
+template <MasksFunction MasksOf>
+__attribute__((always_inline)) inline const char* FindStopWith(
+    const char* begin, const char* end, char trigger, Words stops,
+    const StopStarts& starts, bool* stop) {
   *stop = false;
   bool runGoesOn = false;            // the window before ended inside a run...
   bool runIsOpen = true;             // ...that has had no live trigger yet
@@ -171,7 +227,7 @@ const char* FindStop(const char* begin, const char* end, char trigger,
     std::size_t size = std::min<std::size_t>(64, end - p);
     std::uint64_t valid =
         size == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << size) - 1;
-    WindowMasks m = Masks(p, size, trigger, starts);
+    WindowMasks m = MasksOf(p, size, trigger, starts);
     std::uint64_t text = ~m.blanks & valid;
     std::uint64_t runStarts = text & ~((text << 1) | (runGoesOn ? 1 : 0));
     if (runIsOpen) runStarts |= text & 1;
@@ -217,6 +273,26 @@ const char* FindStop(const char* begin, const char* end, char trigger,
   }
   // A word that runs to the end of the view may go on past it.
   return swallowing;
+}
+
+#ifdef TEMBRIX_HAVE_AVX2
+__attribute__((target("avx2"))) const char* FindStopAvx2(
+    const char* begin, const char* end, char trigger, Words stops,
+    const StopStarts& starts, bool* stop) {
+  return FindStopWith<MasksAvx2>(begin, end, trigger, stops, starts, stop);
+}
+#endif
+
+#ifdef TEMBRIX_HAVE_AVX2
+bool useAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
+const char* FindStop(const char* begin, const char* end, char trigger,
+                     Words stops, const StopStarts& starts, bool* stop) {
+#ifdef TEMBRIX_HAVE_AVX2
+  if (useAvx2) return FindStopAvx2(begin, end, trigger, stops, starts, stop);
+#endif
+  return FindStopWith<Masks>(begin, end, trigger, stops, starts, stop);
 }
 
 // Copies characters to `out` until `trigger` is taken and the word after it
@@ -417,6 +493,17 @@ bool ReadWhole(const Source& page, const std::string& name) {
 }
 
 }  // namespace
+
+bool UseWidestScan(bool widest) {
+#ifdef TEMBRIX_HAVE_AVX2
+  bool was = useAvx2;
+  useAvx2 = widest && __builtin_cpu_supports("avx2");
+  return was;
+#else
+  (void)widest;
+  return false;
+#endif
+}
 
 std::string OutputName(const std::string& inputName) {
   return OUTPUT_PREFIX + CutName(inputName, MAXCHARS);
