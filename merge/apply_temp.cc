@@ -28,24 +28,21 @@ struct WordHead {
   std::string_view view() const { return std::string_view(text, size); }
 };
 
-bool IsOneOf(std::string_view word, Words words) {
+// True when word[0, length) is one of `words`. Most words met are short
+// closing tags: the length and the first byte rule nearly all of them out
+// before any comparison of bytes.
+bool IsStopWord(const char* word, std::size_t length, Words words) {
   for (std::string_view w : words) {
-    if (word == w) return true;
-  }
-  return false;
-}
-
-// IsOneOf for the words after triggers, most of which are short closing
-// tags: the length and the first byte rule nearly all of them out before any
-// comparison of bytes.
-bool IsStopWord(const char* word, std::size_t length, Words stops) {
-  for (std::string_view w : stops) {
     if (w.size() == length && w[0] == word[0] &&
         std::memcmp(w.data(), word, length) == 0) {
       return true;
     }
   }
   return false;
+}
+
+bool IsOneOf(std::string_view word, Words words) {
+  return IsStopWord(word.data(), word.size(), words);
 }
 
 // Passes the rest of a long word to `out`, or drops it when `out` is null.
