@@ -1,9 +1,19 @@
-// What every platform shares on top of its own file layer: file identity,
-// and the buffered sink.
+// What every platform shares on top of its own file layer: names, file
+// identity, and the buffered sink.
 #include "merge/platform.h"
 
 #include <chrono>
 #include <cstring>
+
+bool HoldsZeroByte(const std::string& name) {
+  return name.find('\0') != std::string::npos;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::size_t end = path.size();
+  while (end > 0 && !IsSeparator(path[end - 1])) --end;
+  return path.substr(0, end);
+}
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.known && b.known && a.device == b.device && a.index == b.index;

@@ -24,6 +24,13 @@ extern const bool TEXT_MODE_FILES;
 // '\\' too on Windows.
 bool IsSeparator(char c);
 
+// True for a name holding a zero byte, which no path can hold.
+bool HoldsZeroByte(const std::string& name);
+
+// The folder part of `path` with its last separator ("temb/" of
+// "temb/a.html"), or empty when it has none.
+std::string FolderOf(const std::string& path);
+
 // Size of every read and write block.
 constexpr std::size_t kBlockSize = 128 * 1024;
 

@@ -45,10 +45,6 @@ void NoteTemp(const std::string& name) {
   }
 }
 
-bool HoldsZeroByte(const std::string& name) {
-  return name.find('\0') != std::string::npos;
-}
-
 int OpenRetrying(const char* name, int flags, mode_t mode) {
   for (;;) {
     int fd = ::open(name, flags, mode);
@@ -75,11 +71,6 @@ FileStamp StampOfStat(const struct stat& st) {
   stamp.modified = Nanoseconds(st.st_mtim);
   stamp.changed = Nanoseconds(st.st_ctim);
   return stamp;
-}
-
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // Follows symbolic links from `name` to the path of the file they lead to.

@@ -67,10 +67,6 @@ std::wstring SystemPath(const std::string& name) {
   return L"\\\\?\\" + full;
 }
 
-bool HoldsZeroByte(const std::string& name) {
-  return name.find('\0') != std::string::npos;
-}
-
 FileIdentity IdentityOfHandle(HANDLE handle) {
   FileIdentity id;
   BY_HANDLE_FILE_INFORMATION info;
@@ -94,11 +90,6 @@ FileIdentity IdentityOfPath(const std::wstring& path) {
   FileIdentity id = IdentityOfHandle(handle);
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   return id;
-}
-
-std::string FolderOf(const std::string& path) {
-  std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 bool IsConsole(DWORD which) {
