@@ -74,6 +74,19 @@ long Allow(int fd, size_t size) {
 
 bool NthCall() { return ++State().calls == State().after; }
 
+// A read or write of `size` bytes through `call` under the byte fault.
+template <typename Call>
+ssize_t PassBytes(int fd, size_t size, Call call) {
+  long allowed = Allow(fd, size);
+  if (allowed < 0) {
+    errno = State().error;
+    return -1;
+  }
+  ssize_t done = call(static_cast<size_t>(allowed));
+  if (done > 0) State().bytes += done;
+  return done;
+}
+
 }  // namespace
 
 extern "C" {
@@ -98,14 +111,7 @@ int open(const char* path, int flags, ...) {
 ssize_t read(int fd, void* data, size_t size) {
   auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
   if (!Is("read") || !Tracked(fd)) return real(fd, data, size);
-  long allowed = Allow(fd, size);
-  if (allowed < 0) {
-    errno = State().error;
-    return -1;
-  }
-  ssize_t got = real(fd, data, static_cast<size_t>(allowed));
-  if (got > 0) State().bytes += got;
-  return got;
+  return PassBytes(fd, size, [&](size_t n) { return real(fd, data, n); });
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
@@ -114,14 +120,7 @@ ssize_t write(int fd, const void* data, size_t size) {
   if (State().slowMicros > 0)
     usleep(static_cast<useconds_t>(State().slowMicros));
   if (!Is("write")) return real(fd, data, size);
-  long allowed = Allow(fd, size);
-  if (allowed < 0) {
-    errno = State().error;
-    return -1;
-  }
-  ssize_t put = real(fd, data, static_cast<size_t>(allowed));
-  if (put > 0) State().bytes += put;
-  return put;
+  return PassBytes(fd, size, [&](size_t n) { return real(fd, data, n); });
 }
 
 int close(int fd) {
