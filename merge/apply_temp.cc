@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
-#include <memory>
 #include <string_view>
 
 #include "merge/text.h"
@@ -435,52 +434,10 @@ bool OpenOutput(const std::string& outputName,
 }
 
 // Opens a page for reading, saying so on the console when it cannot.
-int OpenPage(const std::string& name, FileIdentity* id,
-             FileStamp* stamp = nullptr) {
-  int fd = OpenForReading(name, id, stamp);
+int OpenPage(const std::string& name, FileIdentity* id) {
+  int fd = OpenForReading(name, id);
   if (fd < 0) WriteLine("Could not open " + ShownName(name));
   return fd;
-}
-
-// The last template read whole, with its stamp. A list applies the same
-// template to every page: while the file on the disk keeps its stamp, its
-// bytes come from here, saving the opening and reading for every page.
-struct TemplateCopy {
-  std::string name;
-  FileStamp stamp;
-  std::string bytes;
-};
-
-TemplateCopy& LastTemplate() {
-  static TemplateCopy copy;
-  return copy;
-}
-
-// Opens the template, from the copy in memory while that is current.
-std::unique_ptr<Source> OpenTemplate(const std::string& name,
-                                     FileStamp* stamp) {
-  TemplateCopy& copy = LastTemplate();
-  if (copy.name == name && StampOfPath(name, stamp) &&
-      SameSettledStamp(*stamp, copy.stamp)) {
-    return std::make_unique<Source>(copy.bytes);
-  }
-  int fd = OpenPage(name, &stamp->id, stamp);
-  return fd < 0 ? nullptr : std::make_unique<Source>(fd);
-}
-
-// Keeps the bytes of a template read from its file when one read gave all
-// of them.
-void KeepTemplate(const std::string& name, const FileStamp& stamp,
-                  const Source& templ) {
-  if (templ.fd < 0 || templ.readError || !templ.ended || templ.reads != 1 ||
-      !stamp.id.known || templ.taken != stamp.size ||
-      !templ.decoder.Transparent()) {
-    return;
-  }
-  TemplateCopy& copy = LastTemplate();
-  copy.name = name;
-  copy.stamp = stamp;
-  copy.bytes.assign(templ.block.get(), templ.taken);
 }
 
 // Says so when a read error cut a page short; true when none did.
@@ -520,11 +477,12 @@ void MergePages(Source& templ, Source& input, Sink& out) {
 
 bool ApplyTemp(const std::string& templateName, const std::string& inputName,
                const FileIdentity* alsoReading) {
-  FileStamp templStamp;
-  std::unique_ptr<Source> templSource = OpenTemplate(templateName, &templStamp);
-  if (templSource == nullptr) return false;
-  Source& templ = *templSource;
-  const FileIdentity& templId = templStamp.id;
+  // The template is read afresh for every page, so a page never gets a
+  // frame the file no longer holds.
+  FileIdentity templId;
+  int templFd = OpenPage(templateName, &templId);
+  if (templFd < 0) return false;
+  Source templ(templFd);
   FileIdentity inputId;
   int inputFd = OpenPage(inputName, &inputId);
   if (inputFd < 0) return false;  // the template closes as `templ` goes
@@ -540,7 +498,6 @@ bool ApplyTemp(const std::string& templateName, const std::string& inputName,
   // A page cut short by a read error must not replace the earlier one.
   bool templWhole = ReadWhole(templ, templateName);
   bool inputWhole = ReadWhole(input, inputName);
-  KeepTemplate(templateName, templStamp, templ);
   if (!FinishSink(out, templWhole && inputWhole) && opened) {
     WriteLine("Could not write " + ShownName(outputName));
   }

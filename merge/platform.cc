@@ -2,6 +2,7 @@
 // identity, and the buffered sink.
 #include "merge/platform.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -69,6 +70,39 @@ std::string TempNameIn(const std::string& folder) {
     name += kChars[state % (sizeof kChars - 1)];
   }
   return name;
+}
+
+OutputCheck CreateReplacement(const std::string& name,
+                              const FileIdentity* const* reading,
+                              std::size_t count, Replacement* out) {
+  OutputTarget target;
+  if (HoldsZeroByte(name) || !FindOutputTarget(name, &target)) {
+    return OutputCheck::kCannotCreate;
+  }
+  if (target.exists) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (reading[i] != nullptr && SameFile(target.id, *reading[i])) {
+        return OutputCheck::kBeingRead;
+      }
+    }
+    // A file the user may not write is not replaced behind the user's back.
+    if (!target.writable) return OutputCheck::kCannotCreate;
+  }
+  // A fresh name each time, created exclusively, so that a link or a file of
+  // that name is never used.
+  std::string folder = FolderOf(target.path);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string tempName = TempNameIn(folder);
+    int fd = CreateTempFile(tempName, target, out);
+    if (fd >= 0) {
+      out->fd = fd;
+      out->tempName = tempName;
+      out->finalName = target.path;
+      return OutputCheck::kReady;
+    }
+    if (errno != EEXIST) break;
+  }
+  return OutputCheck::kCannotCreate;
 }
 
 Sink::Sink() : block(new char[kBlockSize]) {}

@@ -55,31 +55,11 @@ struct FileIdentity {
 // True when both identities are known and name the same file.
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
-// A regular file as it is on the disk now: its identity, size and the times
-// of its last changes, so that its bytes kept in memory can be checked
-// against it. `id.known` is false where the platform gives none (Windows).
-struct FileStamp {
-  FileIdentity id;
-  std::uint64_t size = 0;
-  std::int64_t modified = 0;  // nanoseconds
-  std::int64_t changed = 0;   // nanoseconds; no call can set it back
-};
-
-// True when both stamps are known and equal, and the file has not changed
-// for long enough that a later change cannot share its time stamp.
-bool SameSettledStamp(const FileStamp& a, const FileStamp& b);
-
-// The stamp of the regular file `name` leads to now; false when there is
-// none.
-bool StampOfPath(const std::string& name, FileStamp* stamp);
-
 // Opens an existing regular file for reading, as bytes (the reader undoes
 // text mode itself). Gives -1 when the name cannot be opened or names a
 // folder, a device or a FIFO, and for a name holding a zero byte, which no
-// path can hold. Fills *id, when given, with the opened file's identity, and
-// *stamp, when given, with its stamp.
-int OpenForReading(const std::string& name, FileIdentity* id,
-                   FileStamp* stamp = nullptr);
+// path can hold. Fills *id, when given, with the opened file's identity.
+int OpenForReading(const std::string& name, FileIdentity* id);
 
 // Reads at most `size` bytes into `data`; gives the count, 0 at the end of
 // the file, and -1 on a read error.
@@ -102,6 +82,9 @@ struct Replacement {
   int fd = -1;
   std::string tempName;   // beside the file it replaces
   std::string finalName;  // the output after links are followed
+  // False when the file could not be given the output's permission bits:
+  // it must not take the output's place.
+  bool settled = true;
 };
 
 enum class OutputCheck {
@@ -115,7 +98,8 @@ enum class OutputCheck {
 // not write, one whose identity cannot be found, or one of the `count` files
 // in `reading`, then creates a temporary file ".tembrix-XXXXXX" beside it
 // with the permission bits the output has (0664 less the umask for a new
-// one). The output itself is not touched.
+// one). The output itself is not touched. A signal that stops the program
+// from here on removes the temporary file, wherever it arrives.
 OutputCheck CreateReplacement(const std::string& name,
                               const FileIdentity* const* reading,
                               std::size_t count, Replacement* out);
@@ -126,8 +110,33 @@ std::string TempNameIn(const std::string& folder);
 
 // Closes the temporary file and, when `keep`, puts it in place of the output
 // in one step; otherwise, or when that fails, removes it. False when the
-// close or the replacement failed.
+// close or the replacement failed, or the file was not settled.
 bool EndReplacement(Replacement& file, bool keep);
+
+// The file an output name leads to, as each platform file finds it for
+// CreateReplacement.
+struct OutputTarget {
+  std::string path;        // links followed where the platform has them
+  bool exists = false;     // the file is there now
+  FileIdentity id;         // when it exists
+  bool writable = true;    // when it exists: the user may replace it
+  std::uint32_t mode = 0;  // permission bits for the temporary file
+  bool setMode = false;    // the bits must be set after the create
+  std::uint32_t user = 0;  // the owner to give the temporary file...
+  std::uint32_t group = 0;
+  bool setOwner = false;  // ...when it is not the runner
+};
+
+// Fills *target for the output `name`; false when nothing can be written
+// under that name (not a regular file, or a path that cannot be looked at).
+bool FindOutputTarget(const std::string& name, OutputTarget* target);
+
+// Creates the temporary file `tempName` exclusively for `target`, and makes
+// it known to the handler that removes it when a signal stops the program.
+// Gives the descriptor, or -1 with errno set (EEXIST: the name is taken).
+// Sets out->settled false when the permission bits could not be set.
+int CreateTempFile(const std::string& tempName, const OutputTarget& target,
+                   Replacement* out);
 
 // Where merged bytes go: a replacement file, a stream buffer (tests and
 // in-memory use), or nowhere when neither is set. Writes are buffered in

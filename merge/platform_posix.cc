@@ -6,7 +6,6 @@
 #endif
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +28,9 @@ constexpr int kTempFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
 constexpr mode_t kNewFileMode = 0664;
 constexpr int kMaxLinks = 40;  // as many as the kernel follows in one path
 
+// The signals that stop a run and remove its temporary file on the way out.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The temporary file being written, for the signal handler to remove.
 // A fixed buffer: the handler may not allocate.
 char tempBeingWritten[4096];
@@ -39,11 +41,25 @@ void RemoveTempAndDie(int sig) {
   std::raise(sig);
 }
 
-void NoteTemp(const std::string& name) {
-  if (name.size() < sizeof tempBeingWritten) {
-    std::memcpy(tempBeingWritten, name.c_str(), name.size() + 1);
+// Holds the stop signals back for its lifetime, so that the temporary file
+// and the handler's note of its name come and go together: a signal that
+// arrives meanwhile is delivered when the hold ends, and the handler then
+// removes whatever exists.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int sig : kStopSignals) sigaddset(&stops, sig);
+    sigprocmask(SIG_BLOCK, &stops, &previous_);
   }
-}
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 int OpenRetrying(const char* name, int flags, mode_t mode) {
   for (;;) {
@@ -58,19 +74,6 @@ FileIdentity IdentityOfStat(const struct stat& st) {
   id.index = static_cast<std::uint64_t>(st.st_ino);
   id.known = true;
   return id;
-}
-
-std::int64_t Nanoseconds(const struct timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-FileStamp StampOfStat(const struct stat& st) {
-  FileStamp stamp;
-  stamp.id = IdentityOfStat(st);
-  stamp.size = static_cast<std::uint64_t>(st.st_size);
-  stamp.modified = Nanoseconds(st.st_mtim);
-  stamp.changed = Nanoseconds(st.st_ctim);
-  return stamp;
 }
 
 // Follows symbolic links from `name` to the path of the file they lead to.
@@ -103,21 +106,6 @@ bool FollowLinks(const std::string& name, std::string* target, bool* exists,
   return false;
 }
 
-// Creates a temporary file in `folder` under a fresh name, exclusively, so
-// that a link or a file of that name is never used.
-int CreateTemp(const std::string& folder, mode_t mode, std::string* name) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = TempNameIn(folder);
-    int fd = OpenRetrying(candidate.c_str(), kTempFlags, mode);
-    if (fd >= 0) {
-      *name = candidate;
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
 }  // namespace
 
 void StartProcess() {
@@ -131,7 +119,7 @@ void StartProcess() {
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
   mallopt(M_TRIM_THRESHOLD, 4 << 20);
 #endif
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : kStopSignals) {
     struct sigaction action;
     if (sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
       continue;  // started with nohup or the like: stays ignored
@@ -147,28 +135,7 @@ std::string NameFromBytes(std::string bytes) { return bytes; }
 
 bool IsSeparator(char c) { return c == '/'; }
 
-bool SameSettledStamp(const FileStamp& a, const FileStamp& b) {
-  // File times tick in steps of a few milliseconds: a change within the
-  // same step as the one seen would leave the stamp as it was. A file whose
-  // last change is a second old or more is past that.
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return SameFile(a.id, b.id) && a.size == b.size && a.modified == b.modified &&
-         a.changed == b.changed && a.changed < Nanoseconds(now) - 1000000000;
-}
-
-bool StampOfPath(const std::string& name, FileStamp* stamp) {
-  struct stat st;
-  if (HoldsZeroByte(name) || stat(name.c_str(), &st) != 0 ||
-      !S_ISREG(st.st_mode)) {
-    return false;
-  }
-  *stamp = StampOfStat(st);
-  return true;
-}
-
-int OpenForReading(const std::string& name, FileIdentity* id,
-                   FileStamp* stamp) {
+int OpenForReading(const std::string& name, FileIdentity* id) {
   if (HoldsZeroByte(name)) return -1;
   int fd = OpenRetrying(name.c_str(), kReadFlags, 0);
   if (fd < 0) return -1;
@@ -180,7 +147,6 @@ int OpenForReading(const std::string& name, FileIdentity* id,
     return -1;
   }
   if (id != nullptr) *id = IdentityOfStat(st);
-  if (stamp != nullptr) *stamp = StampOfStat(st);
   return fd;
 }
 
@@ -218,15 +184,11 @@ bool CloseFile(int fd) {
   return ::close(fd) == 0 || errno == EINTR;
 }
 
-OutputCheck CreateReplacement(const std::string& name,
-                              const FileIdentity* const* reading,
-                              std::size_t count, Replacement* out) {
-  std::string target;
-  bool exists = false;
+bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   struct stat st;
-  if (HoldsZeroByte(name) || !FollowLinks(name, &target, &exists, &st) ||
-      target.empty() || target.back() == '/') {
-    return OutputCheck::kCannotCreate;
+  if (!FollowLinks(name, &target->path, &target->exists, &st) ||
+      target->path.empty() || target->path.back() == '/') {
+    return false;
   }
   // Asked once: neither changes while the program runs.
   static const mode_t mask = [] {
@@ -236,50 +198,52 @@ OutputCheck CreateReplacement(const std::string& name,
   }();
   static const uid_t user = geteuid();
   static const gid_t group = getegid();
-  mode_t mode = kNewFileMode;
-  if (exists) {
-    // Only a regular file is replaced: never a folder, a device or a FIFO.
-    if (!S_ISREG(st.st_mode)) return OutputCheck::kCannotCreate;
-    FileIdentity id = IdentityOfStat(st);
-    for (std::size_t i = 0; i < count; ++i) {
-      if (reading[i] != nullptr && SameFile(id, *reading[i])) {
-        return OutputCheck::kBeingRead;
-      }
-    }
-    // A file the user may not write is not replaced behind the user's back.
-    if (access(target.c_str(), W_OK) != 0) return OutputCheck::kCannotCreate;
-    mode = st.st_mode & 07777;
-  }
-  std::string tempName;
+  target->mode = kNewFileMode;
+  if (!target->exists) return true;
+  // Only a regular file is replaced: never a folder, a device or a FIFO.
+  if (!S_ISREG(st.st_mode)) return false;
+  target->id = IdentityOfStat(st);
+  target->writable = access(target->path.c_str(), W_OK) == 0;
+  target->mode = st.st_mode & 07777;
   // A replaced page keeps its bits exactly: created with them when the umask
   // leaves them be (the common case, no further call), else set after.
-  bool chown = exists && (st.st_uid != user || st.st_gid != group);
-  bool chmod = exists && (chown || (mode & ~mask) != mode);
-  int fd = CreateTemp(FolderOf(target), chmod ? 0600 : mode, &tempName);
-  if (fd < 0) return OutputCheck::kCannotCreate;
-  NoteTemp(tempName);
-  // The owner where we may give it (as root), then the permission bits,
-  // which a change of owner may clear.
-  if (chown && fchown(fd, st.st_uid, st.st_gid) != 0) {
-    // Not permitted: the page becomes ours, as a copy would.
+  target->user = st.st_uid;
+  target->group = st.st_gid;
+  target->setOwner = st.st_uid != user || st.st_gid != group;
+  target->setMode = target->setOwner || (target->mode & ~mask) != target->mode;
+  return true;
+}
+
+int CreateTempFile(const std::string& tempName, const OutputTarget& target,
+                   Replacement* out) {
+  SignalsHeld held;
+  int fd = OpenRetrying(tempName.c_str(), kTempFlags,
+                        target.setMode ? 0600 : target.mode);
+  if (fd < 0) return -1;
+  if (tempName.size() < sizeof tempBeingWritten) {
+    std::memcpy(tempBeingWritten, tempName.c_str(), tempName.size() + 1);
   }
-  if (chmod) fchmod(fd, mode);
-  out->fd = fd;
-  out->tempName = tempName;
-  out->finalName = target;
-  return OutputCheck::kReady;
+  // The owner where the system lets us give it (as root), then the bits,
+  // which a change of owner may clear. Without its bits the page must not
+  // replace the output.
+  if (target.setOwner && fchown(fd, target.user, target.group) != 0) {
+    // Not permitted (a file system that squashes root): the page becomes
+    // ours, as a copy would.
+  }
+  if (target.setMode && fchmod(fd, target.mode) != 0) out->settled = false;
+  return fd;
 }
 
 bool EndReplacement(Replacement& file, bool keep) {
+  SignalsHeld held;
   bool ok = CloseFile(file.fd);
   file.fd = -1;
-  if (ok && keep &&
-      std::rename(file.tempName.c_str(), file.finalName.c_str()) == 0) {
-    tempBeingWritten[0] = '\0';
-    return true;
-  }
-  unlink(file.tempName.c_str());
+  bool replaced =
+      ok && keep && file.settled &&
+      std::rename(file.tempName.c_str(), file.finalName.c_str()) == 0;
+  if (!replaced) unlink(file.tempName.c_str());
   tempBeingWritten[0] = '\0';
+  if (replaced) return true;
   return ok && !keep;
 }
 

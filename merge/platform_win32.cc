@@ -92,6 +92,42 @@ FileIdentity IdentityOfPath(const std::wstring& path) {
   return id;
 }
 
+// The temporary file being written, for the console control handler to
+// remove. The handler runs on a thread of its own: the lock keeps the file
+// and this note of it together.
+CRITICAL_SECTION tempLock;
+int tempFd = -1;
+wchar_t tempPath[32768];
+
+class TempHeld {
+ public:
+  TempHeld() { EnterCriticalSection(&tempLock); }
+  ~TempHeld() { LeaveCriticalSection(&tempLock); }
+  TempHeld(const TempHeld&) = delete;
+  TempHeld& operator=(const TempHeld&) = delete;
+};
+
+void NoteTemp(int fd, const std::wstring& path) {
+  if (path.size() >= sizeof tempPath / sizeof tempPath[0]) return;
+  std::copy(path.begin(), path.end(), tempPath);
+  tempPath[path.size()] = L'\0';
+  tempFd = fd;
+}
+
+// Ctrl-C, Ctrl-Break or the console window closing: the temporary file is
+// closed (it is open without delete sharing) and removed, then the default
+// handler ends the program. The lock is kept, so the merge can neither
+// replace the output nor start another file meanwhile.
+BOOL WINAPI RemoveTempAndEnd(DWORD) {
+  EnterCriticalSection(&tempLock);
+  if (tempFd >= 0) {
+    _close(tempFd);
+    DeleteFileW(tempPath);
+    tempFd = -1;
+  }
+  return FALSE;
+}
+
 bool IsConsole(DWORD which) {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
@@ -142,6 +178,8 @@ class ConsoleBuffer : public std::streambuf {
 void StartProcess() {
   // No dialog box for a drive with no disk in it: the open just fails.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  InitializeCriticalSection(&tempLock);
+  SetConsoleCtrlHandler(RemoveTempAndEnd, TRUE);
 }
 
 std::string NameFromBytes(std::string bytes) {
@@ -151,13 +189,7 @@ std::string NameFromBytes(std::string bytes) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// No stamps here: a template is read afresh for every page.
-bool SameSettledStamp(const FileStamp&, const FileStamp&) { return false; }
-
-bool StampOfPath(const std::string&, FileStamp*) { return false; }
-
-int OpenForReading(const std::string& name, FileIdentity* id,
-                   FileStamp* /*stamp*/) {
+int OpenForReading(const std::string& name, FileIdentity* id) {
   if (HoldsZeroByte(name)) return -1;
   int fd = _wopen(SystemPath(name).c_str(), kReadFlags);
   if (fd < 0) return -1;
@@ -193,52 +225,42 @@ void StartWriteback(int, std::uint64_t, std::uint64_t) {}
 
 bool CloseFile(int fd) { return _close(fd) == 0; }
 
-OutputCheck CreateReplacement(const std::string& name,
-                              const FileIdentity* const* reading,
-                              std::size_t count, Replacement* out) {
+bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   // A device name opens the device in any folder: nothing is written there.
-  if (HoldsZeroByte(name) || NamesWindowsDevice(name) || name.empty() ||
-      IsSeparator(name.back())) {
-    return OutputCheck::kCannotCreate;
+  if (NamesWindowsDevice(name) || name.empty() || IsSeparator(name.back())) {
+    return false;
   }
+  target->path = name;
+  target->mode = _S_IREAD | _S_IWRITE;
   std::wstring path = SystemPath(name);
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) return OutputCheck::kCannotCreate;
-  } else {
-    // Only a regular file the user may write is replaced.
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
-                       FILE_ATTRIBUTE_DEVICE)) != 0) {
-      return OutputCheck::kCannotCreate;
-    }
-    FileIdentity id = IdentityOfPath(path);
-    if (!id.known) return OutputCheck::kCannotCreate;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (reading[i] != nullptr && SameFile(id, *reading[i])) {
-        return OutputCheck::kBeingRead;
-      }
-    }
+    return GetLastError() == ERROR_FILE_NOT_FOUND;
   }
-  std::string folder = FolderOf(name);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string tempName = TempNameIn(folder);
-    int fd =
-        _wopen(SystemPath(tempName).c_str(), kTempFlags, _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
-      out->fd = fd;
-      out->tempName = tempName;
-      out->finalName = name;
-      return OutputCheck::kReady;
-    }
-    if (errno != EEXIST) break;
+  // Only a regular file the user may write is replaced.
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY |
+                     FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return false;
   }
-  return OutputCheck::kCannotCreate;
+  target->exists = true;
+  target->id = IdentityOfPath(path);
+  return target->id.known;
+}
+
+int CreateTempFile(const std::string& tempName, const OutputTarget& target,
+                   Replacement*) {
+  TempHeld held;
+  int fd = _wopen(SystemPath(tempName).c_str(), kTempFlags,
+                  static_cast<int>(target.mode));
+  if (fd >= 0) NoteTemp(fd, SystemPath(tempName));
+  return fd;
 }
 
 bool EndReplacement(Replacement& file, bool keep) {
+  TempHeld held;
   bool ok = CloseFile(file.fd);
   file.fd = -1;
+  tempFd = -1;
   std::wstring temp = SystemPath(file.tempName);
   if (ok && keep &&
       MoveFileExW(temp.c_str(), SystemPath(file.finalName).c_str(),

@@ -17,8 +17,6 @@ bool RefillFromFile(Source& in) {
       std::ptrdiff_t got = ReadBlock(in.fd, in.block.get(), kBlockSize);
       in.readError = got < 0;
       in.end = got > 0 ? static_cast<std::size_t>(got) : 0;
-      in.reads += got > 0;
-      in.taken += in.end;
       return got > 0;
     }
     std::ptrdiff_t got = ReadBlock(in.fd, in.raw.get(), kRawSize);

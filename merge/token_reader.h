@@ -54,8 +54,6 @@ struct Source {
   // A read error, not the end of the file, ended the source. The reader
   // treats it as the end; the caller must not take what it read as whole.
   bool readError = false;
-  std::size_t reads = 0;    // reads from the file that gave bytes
-  std::uint64_t taken = 0;  // bytes those reads gave
 };
 
 // The six whitespace bytes; the test takes no locale into account.

@@ -1,15 +1,19 @@
 // A fault-injection layer for the real program, loaded with LD_PRELOAD. It
 // makes one system call fail on files whose path holds a chosen text:
-//   FAULT_CALL   read, write, close, open or rename
+//   FAULT_CALL   read, write, close, open, rename, fchmod or fchown
 //   FAULT_PATH   text the path must hold
 //   FAULT_AFTER  read and write: bytes that pass before the fault, which then
-//                stays on that one file until it is closed; open, close and
-//                rename: which matching call fails (1 is the first)
+//                stays on that one file until it is closed; the others:
+//                which matching call fails (1 is the first)
 //   FAULT_ERRNO  the error number to fail with
 //   FAULT_SLOW_US  instead of failing, sleep this long before each write
+//   FAULT_SIGNAL   open and rename: instead of failing, the call is made and
+//                this signal is then sent to the process
 // A failing close closes the file first, as Linux does.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +30,7 @@ struct Fault {
   long after = 0;
   int error = EIO;
   long slowMicros = 0;
+  int signal = 0;
   long bytes = 0;     // bytes passed so far, for read and write
   long calls = 0;     // matching calls so far, for open, close and rename
   int faultyFd = -1;  // the file the byte fault landed on; -2 once closed
@@ -40,6 +45,7 @@ Fault& State() {
     if (const char* a = getenv("FAULT_AFTER")) f->after = atol(a);
     if (const char* e = getenv("FAULT_ERRNO")) f->error = atoi(e);
     if (const char* s = getenv("FAULT_SLOW_US")) f->slowMicros = atol(s);
+    if (const char* s = getenv("FAULT_SIGNAL")) f->signal = atoi(s);
     return f;
   }();
   return *fault;
@@ -74,6 +80,26 @@ long Allow(int fd, size_t size) {
 
 bool NthCall() { return ++State().calls == State().after; }
 
+// Fails the call with the chosen error, or with FAULT_SIGNAL makes it and
+// signals the process right after.
+template <typename Call>
+int FailOrSignal(Call call) {
+  if (State().signal == 0) {
+    errno = State().error;
+    return -1;
+  }
+  int result = call();
+  int saved = errno;
+  kill(getpid(), State().signal);
+  errno = saved;
+  return result;
+}
+
+// A call on a descriptor that fails as FAULT_CALL says.
+bool FailsOnFd(const char* call, int fd) {
+  return Is(call) && Tracked(fd) && NthCall();
+}
+
 // A read or write of `size` bytes through `call` under the byte fault.
 template <typename Call>
 ssize_t PassBytes(int fd, size_t size, Call call) {
@@ -99,11 +125,11 @@ int open(const char* path, int flags, ...) {
     mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
   }
-  if (Is("open") && Matches(path) && NthCall()) {
-    errno = State().error;
-    return -1;
-  }
-  int fd = Real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+  auto real = [&] {
+    return Real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+  };
+  int fd =
+      Is("open") && Matches(path) && NthCall() ? FailOrSignal(real) : real();
   if (fd >= 0 && fd < 4096) State().matched[fd] = Matches(path);
   return fd;
 }
@@ -124,7 +150,7 @@ ssize_t write(int fd, const void* data, size_t size) {
 }
 
 int close(int fd) {
-  bool fail = Is("close") && Tracked(fd) && NthCall();
+  bool fail = FailsOnFd("close", fd);
   if (fd == State().faultyFd) State().faultyFd = -2;  // the fault is spent
   if (fd >= 0 && fd < 4096) State().matched[fd] = false;
   int result = Real<int (*)(int)>("close")(fd);
@@ -136,11 +162,29 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
+  auto real = [&] {
+    return Real<int (*)(const char*, const char*)>("rename")(from, to);
+  };
   if (Is("rename") && (Matches(from) || Matches(to)) && NthCall()) {
+    return FailOrSignal(real);
+  }
+  return real();
+}
+
+int fchmod(int fd, mode_t mode) {
+  if (FailsOnFd("fchmod", fd)) {
     errno = State().error;
     return -1;
   }
-  return Real<int (*)(const char*, const char*)>("rename")(from, to);
+  return Real<int (*)(int, mode_t)>("fchmod")(fd, mode);
+}
+
+int fchown(int fd, uid_t user, gid_t group) {
+  if (FailsOnFd("fchown", fd)) {
+    errno = State().error;
+    return -1;
+  }
+  return Real<int (*)(int, uid_t, gid_t)>("fchown")(fd, user, group);
 }
 
 }  // extern "C"

@@ -4,8 +4,11 @@
 // whole, and that no temporary file is left.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -232,3 +235,69 @@ TEST_F(Replace, TemplateChangedBetweenPagesIsReadAfresh) {
 }
 
 }  // namespace
+
+TEST_F(Replace, StopSignalAnywhereInAListLeavesNoTemporaryFile) {
+  WriteFile("third.html", Page("Third"));
+  WriteFile("list.txt", "in.html other.html third.html");
+  WriteFile("temb/other.html", kOld);
+  WriteFile("temb/third.html", kOld);
+  // The signal comes right after the n-th open (the list, then the
+  // template, the page and the temporary file for each page) or rename.
+  const char* const names[] = {"in.html", "other.html", "third.html"};
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (const char* call : {"open", "rename"}) {
+    for (int n = 1; n <= (call[0] == 'o' ? 10 : 3); ++n) {
+      std::string fault = std::string("FAULT_CALL=") + call +
+                          " FAULT_AFTER=" + std::to_string(n) +
+                          " FAULT_SIGNAL=" + std::to_string(signals[n % 3]);
+      ProgramRun run = RunWithFault(fault, "l t.html list.txt q");
+      EXPECT_NE(run.status, 0) << fault;
+      EXPECT_EQ(TempsLeft(), 0) << fault;
+      for (const char* name : names) {
+        std::string page = ReadFile(std::string("temb/") + name);
+        std::string text = name;
+        text[0] = static_cast<char>(std::toupper(text[0]));
+        text.resize(text.find('.'));
+        EXPECT_TRUE(page == kOld ||
+                    page == ReferenceMerge(kTemplate, Page(text)))
+            << fault << " " << name;
+      }
+      for (const char* name : names)
+        WriteFile(std::string("temb/") + name, kOld);
+    }
+  }
+}
+
+TEST_F(Replace, PermissionBitsThatCannotBeSetFailTheReplacement) {
+  mode_t mask = umask(022);
+  // 0666 is more than the umask leaves, so the bits are set after the create.
+  ASSERT_EQ(chmod("temb/in.html", 0666), 0);
+  ProgramRun run = RunWithFault(
+      "FAULT_CALL=fchmod FAULT_PATH=.tembrix- "
+      "FAULT_AFTER=1 FAULT_ERRNO=" +
+          std::to_string(EPERM),
+      "a t.html in.html q");
+  EXPECT_EQ(run.out, std::string(kMenu) + kTemplatePrompt + kInputPrompt +
+                         Opened("in.html") + "Could not write temb/in.html\n" +
+                         kMenu);
+  EXPECT_EQ(ReadFile("temb/in.html"), kOld);
+  EXPECT_EQ(TempsLeft(), 0);
+  if (geteuid() == 0) {
+    // As root the owner is given back where the system allows it; where it
+    // does not, the page is still replaced, with its bits.
+    ASSERT_EQ(chown("temb/in.html", 65534, 65534), 0);
+    run = RunWithFault(
+        "FAULT_CALL=fchown FAULT_PATH=.tembrix- FAULT_AFTER=1 "
+        "FAULT_ERRNO=" +
+            std::to_string(EPERM),
+        "a t.html in.html q");
+    EXPECT_EQ(run.out, std::string(kMenu) + kTemplatePrompt + kInputPrompt +
+                           Opened("in.html") + kMenu);
+    EXPECT_EQ(ReadFile("temb/in.html"), ReferenceMerge(kTemplate, Page("In")));
+    struct stat st;
+    ASSERT_EQ(stat("temb/in.html", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(st.st_uid, 0u);
+  }
+  umask(mask);
+}
