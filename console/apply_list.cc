@@ -5,35 +5,40 @@
 #include "merge/platform.h"
 #include "merge/text.h"
 
-void Applylist(Source& console) {
-  std::string templateName;
-  std::string listName;
-  WriteLine("Please enter name of template file");
-  if (!TakeWord(console, &templateName)) return;
-  templateName = NameFromBytes(templateName);
-  WriteLine(
-      "Please enter name of file (which contains list of file names) to "
-      "process");
-  if (!TakeWord(console, &listName)) return;
-  listName = NameFromBytes(listName);
+bool MergeList(const std::string& templateName, const std::string& listName) {
   FileIdentity listId;
   int listFd = OpenForReading(listName, &listId);
   if (listFd < 0) {
     // Nothing is asked again, whatever the message says: the menu follows.
     WriteLine("couldn't open list file (" + ShownName(listName) +
               ") please try again ");
-    return;
+    return false;
   }
   // The list is streamed name by name, so its length does not matter. A
   // byte-order mark says how it is encoded.
   Source list(listFd, Decoder(TEXT_MODE_FILES, true));
   std::string entryName;
+  bool allWritten = true;
   while (Look(list) != kEndOfInput) {
     if (!TakeWord(list, &entryName)) break;  // only whitespace was left
     // A name cut short by a read error is no name: the batch stops.
     if (list.readError) break;
     // A failed entry has said so on the console; the batch goes on.
-    ApplyTemp(templateName, NameFromBytes(entryName), &listId);
+    allWritten &= MergeFile(templateName, NameFromBytes(entryName), &listId) ==
+                  MergeOutcome::kWritten;
   }
   if (list.readError) WriteLine("Could not read " + ShownName(listName));
+  return allWritten && !list.readError;
+}
+
+void Applylist(Source& console) {
+  std::string templateName;
+  std::string listName;
+  WriteLine("Please enter name of template file");
+  if (!TakeWord(console, &templateName)) return;
+  WriteLine(
+      "Please enter name of file (which contains list of file names) to "
+      "process");
+  if (!TakeWord(console, &listName)) return;
+  MergeList(NameFromBytes(templateName), NameFromBytes(listName));
 }

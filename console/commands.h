@@ -4,6 +4,8 @@
 #ifndef CONSOLE_COMMANDS_H_
 #define CONSOLE_COMMANDS_H_
 
+#include <string>
+
 #include "merge/token_reader.h"
 
 // Shows the menu, takes a one-character choice and runs its command, until
@@ -20,6 +22,11 @@ void Applyfile(Source& console);
 // one merge per whitespace-separated name. Ends as soon as the console input
 // has ended at either prompt.
 void Applylist(Source& console);
+
+// Merges the template with every page named in the list file `listName`,
+// in order, each with its own console lines; a list that cannot be opened
+// or read says so. True when every page was merged and written.
+bool MergeList(const std::string& templateName, const std::string& listName);
 
 // Writes the help line.
 void Help();

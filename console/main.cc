@@ -1,8 +1,9 @@
-// Entry point: the program takes no arguments and runs the menu loop.
-#include "console/commands.h"
+// Entry point: with no arguments the menu loop, else the command line for
+// scripts.
+#include "console/command_line.h"
 #include "merge/platform.h"
 
-int main() {
+int main(int argc, char** argv) {
   StartProcess();
-  return RunMenu();
+  return RunCommandLine(ProgramArguments(argc, argv));
 }

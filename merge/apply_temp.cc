@@ -475,17 +475,19 @@ void MergePages(Source& templ, Source& input, Sink& out) {
   CopyRest(templ, out);
 }
 
-bool ApplyTemp(const std::string& templateName, const std::string& inputName,
-               const FileIdentity* alsoReading) {
+MergeOutcome MergeFile(const std::string& templateName,
+                       const std::string& inputName,
+                       const FileIdentity* alsoReading) {
   // The template is read afresh for every page, so a page never gets a
   // frame the file no longer holds.
   FileIdentity templId;
   int templFd = OpenPage(templateName, &templId);
-  if (templFd < 0) return false;
+  if (templFd < 0) return MergeOutcome::kNotOpened;
   Source templ(templFd);
   FileIdentity inputId;
   int inputFd = OpenPage(inputName, &inputId);
-  if (inputFd < 0) return false;  // the template closes as `templ` goes
+  // The template closes as `templ` goes.
+  if (inputFd < 0) return MergeOutcome::kNotOpened;
   Source input(inputFd);
   std::string outputName = OutputName(inputName);
   // Every buffer is allocated before the temporary file is created.
@@ -498,8 +500,15 @@ bool ApplyTemp(const std::string& templateName, const std::string& inputName,
   // A page cut short by a read error must not replace the earlier one.
   bool templWhole = ReadWhole(templ, templateName);
   bool inputWhole = ReadWhole(input, inputName);
-  if (!FinishSink(out, templWhole && inputWhole) && opened) {
-    WriteLine("Could not write " + ShownName(outputName));
-  }
-  return true;
+  bool written = FinishSink(out, templWhole && inputWhole);
+  if (!written && opened) WriteLine("Could not write " + ShownName(outputName));
+  return opened && written && templWhole && inputWhole
+             ? MergeOutcome::kWritten
+             : MergeOutcome::kNotWritten;
+}
+
+bool ApplyTemp(const std::string& templateName, const std::string& inputName,
+               const FileIdentity* alsoReading) {
+  return MergeFile(templateName, inputName, alsoReading) !=
+         MergeOutcome::kNotOpened;
 }

@@ -32,16 +32,29 @@ bool UseWidestScan(bool widest);
 // that runs out leaves the later phases on it with nothing to do.
 void MergePages(Source& templ, Source& input, Sink& out);
 
+// How one merge ended.
+enum class MergeOutcome {
+  kNotOpened,   // the template or the input could not be opened
+  kNotWritten,  // the output was refused or could not be written, or a page
+                // could not be read to its end: the earlier output stays
+  kWritten,     // the output holds the merged page
+};
+
 // Merges the template `templateName` with the input `inputName` into the
 // output file named by OutputName, telling the user on the console which
-// files it opened. Gives false, with "Could not open " and the name, when
-// the template or the input cannot be opened; nothing is written then. Gives
-// true otherwise, also when the output cannot be created or written, or a
-// page could not be read to its end: those cases have console lines of their
-// own, and the earlier output stays as it was. The merged page is written to
-// a temporary file that replaces the output in one step once it is whole.
-// The output is never one of the files being read: the template, the input,
-// or the file `alsoReading` (the list), when that is given.
+// files it opened. Says "Could not open " and the name when the template or
+// the input cannot be opened; nothing is written then. The other failures
+// have console lines of their own, and the earlier output stays as it was.
+// The merged page is written to a temporary file that replaces the output in
+// one step once it is whole. The output is never one of the files being
+// read: the template, the input, or the file `alsoReading` (the list), when
+// that is given.
+MergeOutcome MergeFile(const std::string& templateName,
+                       const std::string& inputName,
+                       const FileIdentity* alsoReading = nullptr);
+
+// MergeFile for the console commands: false when the template or the input
+// could not be opened, true otherwise.
 bool ApplyTemp(const std::string& templateName, const std::string& inputName,
                const FileIdentity* alsoReading = nullptr);
 

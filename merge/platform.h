@@ -11,6 +11,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The folder the merged pages go to, with the platform's directory
 // separator after it: "temb\" on Windows, "temb/" elsewhere.
@@ -38,6 +39,11 @@ constexpr std::size_t kBlockSize = 128 * 1024;
 // size limit must not kill a run midway, and a run stopped by a signal
 // removes the temporary file it was writing.
 void StartProcess();
+
+// The program's arguments after its name, in the program's own form of
+// names: UTF-8 on Windows, read from the wide command line, so a name in any
+// script arrives whole whatever the code page; bytes elsewhere.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Takes a name read from the console or a list file into the program's own
 // form, UTF-8 on Windows: there a name that is not valid UTF-8 is read in

@@ -131,6 +131,10 @@ void StartProcess() {
   }
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 std::string NameFromBytes(std::string bytes) { return bytes; }
 
 bool IsSeparator(char c) { return c == '/'; }

@@ -7,6 +7,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -115,17 +117,19 @@ void NoteTemp(int fd, const std::wstring& path) {
 }
 
 // Ctrl-C, Ctrl-Break or the console window closing: the temporary file is
-// closed (it is open without delete sharing) and removed, then the default
-// handler ends the program. The lock is kept, so the merge can neither
-// replace the output nor start another file meanwhile.
+// closed (it is open without delete sharing) and removed, and the program
+// ends with the status the system's own handler gives. The lock is never
+// given back, so the merge can neither replace the output nor start another
+// file meanwhile; the program ends at once, with no clean-up that could
+// wait on what the merge holds.
 BOOL WINAPI RemoveTempAndEnd(DWORD) {
   EnterCriticalSection(&tempLock);
   if (tempFd >= 0) {
     _close(tempFd);
     DeleteFileW(tempPath);
-    tempFd = -1;
   }
-  return FALSE;
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
 }
 
 bool IsConsole(DWORD which) {
@@ -180,6 +184,18 @@ void StartProcess() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   InitializeCriticalSection(&tempLock);
   SetConsoleCtrlHandler(RemoveTempAndEnd, TRUE);
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  // The narrow arguments hold only what the code page can say: read the
+  // wide command line instead.
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return args;
+  for (int i = 1; i < count; ++i) args.push_back(Narrow(wide[i]));
+  LocalFree(wide);
+  return args;
 }
 
 std::string NameFromBytes(std::string bytes) {

@@ -212,4 +212,42 @@ TEST_F(Windows, CtrlZDevicesAndReplacedOutputs) {
   }
 }
 
+TEST_F(Windows, CommandLineNamesInAnyScriptAndStatus) {
+  MakeSite();
+  WriteFile("\xe8\xa1\xa8 \xd0\xb6.html", ReadFile("in.html"));
+  // The wide command line carries the name whole, whatever the code page.
+  ProgramRun run =
+      RunCommand(std::string("env LANG=C.UTF-8 wine ") + TEMBRIX_WINDOWS_EXE +
+                     " t.html '\xe8\xa1\xa8 \xd0\xb6.html' nope.html",
+                 "", 300);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, Crlf(Opened("temb\\\xe8\xa1\xa8 \xd0\xb6.html",
+                                 "\xe8\xa1\xa8 \xd0\xb6.html") +
+                          "Could not open nope.html\n"));
+  EXPECT_EQ(ReadFile("temb/\xe8\xa1\xa8 \xd0\xb6.html"), kMerged);
+}
+
+TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
+  MakeSite();
+  std::string big = "<head>\r\n</head>\r\n<body>\r\n";
+  while (big.size() < (200 << 20)) big += "<p>a line of the page</p>\r\n";
+  WriteFile("big.html", big);
+  WriteFile("temb/big.html", "earlier\r\n");
+  // Wine turns SIGINT into the console's Ctrl-C event. It is sent once the
+  // temporary file has bytes in it.
+  ProgramRun run = RunCommand(
+      std::string("bash -c 'wine ") + TEMBRIX_WINDOWS_EXE +
+          " t.html big.html & pid=$!; for i in $(seq 3000); do "
+          "[ -s \"$(ls -d temb/.tembrix-* 2>/dev/null | head -n 1)\" ] && "
+          "break; sleep 0.01; done; kill -INT $pid; wait $pid'",
+      "", 300);
+  // 0xC000013A, the status of a program ended by Ctrl-C, as its low byte.
+  EXPECT_EQ(run.status, 0x3A);
+  EXPECT_EQ(ReadFile("temb/big.html"), "earlier\r\n");
+  for (const auto& entry : fs::directory_iterator("temb")) {
+    EXPECT_NE(entry.path().filename().string().rfind(".tembrix-", 0), 0u)
+        << "temporary file left: " << entry.path();
+  }
+}
+
 }  // namespace

@@ -1,0 +1,109 @@
+#include "console/command_line.h"
+
+#include <iostream>
+
+#include "console/commands.h"
+#include "merge/apply_temp.h"
+#include "merge/platform.h"
+#include "merge/text.h"
+
+#ifndef TEMBRIX_VERSION
+#define TEMBRIX_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: tembrix\n"
+    "       tembrix [--list FILE]... TEMPLATE [PAGE]...\n"
+    "Gives HTML pages a common look: merges TEMPLATE with each PAGE, and with\n"
+    "every page named in each list FILE, in the order given, and writes each\n"
+    "merged page into the folder temb under the page's name cut to 20\n"
+    "characters. With no arguments, tembrix runs its interactive menu.\n"
+    "\n"
+    "Options:\n"
+    "  -l, --list FILE  merge the pages named in FILE (separated by any\n"
+    "                   whitespace) at this place among the pages\n"
+    "      --help       show this help and exit\n"
+    "      --version    show the version and exit\n"
+    "      --           end of options: every later argument is a name\n"
+    "\n"
+    "Exit status: 0 when every page was merged and written; 1 when a\n"
+    "template, page or list could not be opened or read, or an output could\n"
+    "not be written (the other pages are still merged); 2 for a usage error.\n"
+    "See tembrix(1) for more.\n";
+
+CommandLine UsageError(std::string error) {
+  CommandLine line;
+  line.action = CommandLine::Action::kUsageError;
+  line.error = std::move(error);
+  return line;
+}
+
+int MergeAll(const CommandLine& line) {
+  bool allWritten = true;
+  for (const CommandLine::Item& item : line.items) {
+    allWritten &= item.isList ? MergeList(line.templateName, item.name)
+                              : MergeFile(line.templateName, item.name) ==
+                                    MergeOutcome::kWritten;
+  }
+  std::cout.flush();
+  return allWritten ? kExitAllWritten : kExitSomeFailed;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine line;
+  if (args.empty()) return line;
+  line.action = CommandLine::Action::kMerge;
+  bool options = true;
+  bool haveTemplate = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!options || arg.size() < 2 || arg[0] != '-') {
+      // The first name is the template; "-" alone is a name too.
+      if (haveTemplate) line.items.push_back({arg, false});
+      if (!haveTemplate) line.templateName = arg;
+      haveTemplate = true;
+    } else if (arg == "--") {
+      options = false;
+    } else if (arg == "--help" || arg == "--version") {
+      line.action = arg == "--help" ? CommandLine::Action::kHelp
+                                    : CommandLine::Action::kVersion;
+      return line;
+    } else if (arg == "-l" || arg == "--list") {
+      if (++i == args.size())
+        return UsageError("option " + arg + " needs a file name");
+      line.items.push_back({args[i], true});
+    } else if (arg.compare(0, 7, "--list=") == 0) {
+      line.items.push_back({arg.substr(7), true});
+    } else {
+      return UsageError("unknown option " + arg);
+    }
+  }
+  if (!haveTemplate) return UsageError("no template given");
+  if (line.items.empty()) return UsageError("no page and no list given");
+  return line;
+}
+
+int RunCommandLine(const std::vector<std::string>& args) {
+  CommandLine line = ParseCommandLine(args);
+  switch (line.action) {
+    case CommandLine::Action::kMenu:
+      return RunMenu();
+    case CommandLine::Action::kHelp:
+      std::cout << kUsage << std::flush;
+      return kExitAllWritten;
+    case CommandLine::Action::kVersion:
+      std::cout << "tembrix " TEMBRIX_VERSION "\n" << std::flush;
+      return kExitAllWritten;
+    case CommandLine::Action::kUsageError:
+      std::cerr << "tembrix: " << ShownName(line.error)
+                << "\nTry 'tembrix --help' for more information.\n";
+      return kExitUsageError;
+    case CommandLine::Action::kMerge:
+      break;
+  }
+  return MergeAll(line);
+}

@@ -1,0 +1,40 @@
+// The command line for scripts: `tembrix TEMPLATE PAGE...`, with list files
+// among the pages, and an exit status that tells whether every page was
+// merged. With no arguments the program is the interactive menu.
+#ifndef CONSOLE_COMMAND_LINE_H_
+#define CONSOLE_COMMAND_LINE_H_
+
+#include <string>
+#include <vector>
+
+// Exit statuses of a run from the command line.
+constexpr int kExitAllWritten = 0;  // every page merged and written
+constexpr int kExitSomeFailed = 1;  // a file could not be opened, read or
+                                    // written; the other pages were merged
+constexpr int kExitUsageError = 2;  // nothing was merged
+
+// What the arguments ask for.
+struct CommandLine {
+  enum class Action { kMenu, kMerge, kHelp, kVersion, kUsageError };
+  // A page to merge, or a list file whose names are merged in its place.
+  struct Item {
+    std::string name;
+    bool isList = false;
+  };
+  Action action = Action::kMenu;
+  std::string templateName;
+  std::vector<Item> items;
+  std::string error;  // for a usage error: what was wrong, one line
+};
+
+// Reads the arguments after the program's name. Options: --list FILE (also
+// -l FILE and --list=FILE, repeatable), --help, --version, and -- after which
+// every argument is a name. The first name is the template, the rest pages.
+// --help, --version and a usage error act as soon as they are met.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Runs the arguments: the menu when there are none, else the action they
+// ask for. Gives the exit status.
+int RunCommandLine(const std::vector<std::string>& args);
+
+#endif  // CONSOLE_COMMAND_LINE_H_
