@@ -19,12 +19,6 @@ constexpr std::size_t MAXCHARS = 20;
 // of any other), unchanged.
 std::string OutputName(const std::string& inputName);
 
-// The copying phases scan with the widest vector instructions the processor
-// has (AVX2 where there is, else SSE2 or plain code). False makes them use
-// the narrower code, so that tests check it on any processor. Gives whether
-// the widest was in use before.
-bool UseWidestScan(bool widest);
-
 // Runs the eight merge phases: reads the template and the input forward once
 // each, alternating between them, and writes the merged page to `out`. Tags
 // and the marker are recognised only as whole words; whatever is not

@@ -1,7 +1,9 @@
 // The platform under the merge: the output folder's separator, names, files
 // opened by name, outputs replaced whole, and the console. Each operating
 // system has its own .cc file behind this header (platform_posix.cc,
-// platform_win32.cc); what they share is plain code in merge/text.h.
+// platform_win32.cc); what they share is plain code in platform.cc (the
+// steps of replacing an output, the buffered sink) and in text.h (names and
+// encodings).
 #ifndef MERGE_PLATFORM_H_
 #define MERGE_PLATFORM_H_
 

@@ -14,11 +14,8 @@
 #include <string>
 #include <string_view>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "merge/platform.h"
+#include "merge/scan.h"
 #include "merge/text.h"
 
 // What Look gives when there is no character to deliver; distinct from every
@@ -55,61 +52,6 @@ struct Source {
   // treats it as the end; the caller must not take what it read as whole.
   bool readError = false;
 };
-
-// The six whitespace bytes; the test takes no locale into account.
-inline bool IsWhitespace(unsigned char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-#ifdef __SSE2__
-// 0xFF in each byte of `x` that is whitespace, 0 in the others.
-inline __m128i WhitespaceBytes(__m128i x) {
-  // Tab to carriage return: x - '\t' is at most 4 as an unsigned byte.
-  __m128i low = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
-  return _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8(' ')),
-                      _mm_cmpeq_epi8(_mm_min_epu8(low, _mm_set1_epi8(4)), low));
-}
-#endif
-
-// Index of the first whitespace byte in data[0, size), or size when there is
-// none. Looks at 64 or 16 bytes at a time where the processor has SSE2, at
-// eight elsewhere; inline, as the merge calls it for every tag.
-inline std::size_t FindWhitespace(const char* data, std::size_t size) {
-  std::size_t i = 0;
-#ifdef __SSE2__
-  auto at = [data](std::size_t i) {
-    return WhitespaceBytes(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)));
-  };
-  // A long word goes by 64 bytes a step; the blank is found within them.
-  for (; i + 64 <= size; i += 64) {
-    __m128i any = _mm_or_si128(_mm_or_si128(at(i), at(i + 16)),
-                               _mm_or_si128(at(i + 32), at(i + 48)));
-    if (_mm_movemask_epi8(any) != 0) break;
-  }
-  for (; i + 16 <= size; i += 16) {
-    int hits = _mm_movemask_epi8(at(i));
-    if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctz(hits));
-  }
-#endif
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHigh = 0x8080808080808080;
-  constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7f;
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t x;
-    std::memcpy(&x, data + i, 8);
-    // A blank is a zero byte of x ^ blanks; tab to carriage return are the
-    // bytes above 8 and below 14. Neither test carries across bytes.
-    std::uint64_t blanks = x ^ (kOnes * ' ');
-    std::uint64_t low = x & kLow7;
-    std::uint64_t hits =
-        ((blanks - kOnes) & ~blanks) |
-        ((kOnes * (127 + 14) - low) & ~x & (low + kOnes * (127 - 8)));
-    if ((hits & kHigh) != 0) break;
-  }
-  while (i < size && !IsWhitespace(data[i])) ++i;
-  return i;
-}
 
 // The bytes now buffered ahead of the reader, reading more when none are.
 // Empty when the source is not good, or when it has no further character,

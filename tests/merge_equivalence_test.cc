@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "merge/apply_temp.h"
+#include "merge/scan.h"
 #include "tests/chunk_buf.h"
 #include "tests/reference_merge.h"
 #include "tests/scratch.h"
@@ -39,19 +40,25 @@ std::string RandomPage(std::mt19937& rng, int pieces) {
   return page;
 }
 
-// Gives the scanning code back to the widest when a test ends.
-struct WidestScanAfter {
-  ~WidestScanAfter() { UseWidestScan(true); }
+// Gives the scanner back the kernel it had when a test ends.
+struct KernelAfter {
+  ScanKernel chosen = SelectScanKernel(ScanKernel::kPlain);
+  ~KernelAfter() { SelectScanKernel(chosen); }
 };
 
+// Each round scans with the next of the kernels this processor runs, the
+// plain one included, whatever the processor has.
+void UseKernelOfRound(int round) {
+  static const std::vector<ScanKernel> kernels = AvailableScanKernels();
+  SelectScanKernel(kernels[round % kernels.size()]);
+}
+
 TEST(MergeEquivalence, MatchesPlainRulesOnRandomPages) {
-  WidestScanAfter restore;
+  KernelAfter restore;
   std::mt19937 rng(20261209);
   std::uniform_int_distribution<int> length(0, 60);
   for (int round = 0; round < 3000; ++round) {
-    // Every other round with the narrower scanning code, whatever the
-    // processor has.
-    UseWidestScan(round % 2 == 0);
+    UseKernelOfRound(round);
     std::string t = RandomPage(rng, length(rng));
     std::string i = RandomPage(rng, length(rng));
     std::string expected = ReferenceMerge(t, i);
@@ -71,9 +78,9 @@ TEST(MergeEquivalence, MatchesPlainRulesOnWellFormedPages) {
   // Mostly proper pages, so that the later phases are reached often.
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> length(0, 12);
-  WidestScanAfter restore;
+  KernelAfter restore;
   for (int round = 0; round < 2000; ++round) {
-    UseWidestScan(round % 2 == 0);
+    UseKernelOfRound(round);
     auto part = [&] { return RandomPage(rng, length(rng)); };
     std::string t = part() + "<head>\n" + part() + "<body" + part() + ">" +
                     part() + "\n####\n" + part();
@@ -95,9 +102,9 @@ class FileEquivalence : public ScratchTest {};
 TEST_F(FileEquivalence, LargePagesReadFromFilesInBlocks) {
   // Pages of several read blocks, so tags fall on the block edges of files.
   std::mt19937 rng(99);
-  WidestScanAfter restore;
+  KernelAfter restore;
   for (int round = 0; round < 8; ++round) {
-    UseWidestScan(round % 2 == 0);
+    UseKernelOfRound(round);
     std::string t = RandomPage(rng, 40) + "<head>\n" + RandomPage(rng, 40) +
                     "<body>" + RandomPage(rng, 4000) + "\n####\n" +
                     RandomPage(rng, 4000);

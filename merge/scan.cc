@@ -1,0 +1,91 @@
+// The scanner's public side: the stop-word test, and the choice of kernel,
+// made once at start-up. This is the only file of the scanner that knows
+// which kernels the build has.
+#include "merge/scan.h"
+
+#include <cstring>
+
+#include "merge/scan_kernel.h"
+
+namespace {
+
+// A kernel's entry points.
+struct Kernel {
+  ScanKernel name;
+  std::size_t (*findWhitespace)(const char*, std::size_t);
+  const char* (*findStop)(const char*, const char*, char, Words,
+                          const StopStarts&, bool*);
+};
+
+constexpr Kernel kPlain = {ScanKernel::kPlain, FindWhitespacePlain,
+                           FindStopPlain};
+
+#if defined(__x86_64__) && !defined(TEMBRIX_SCALAR_SCAN)
+constexpr Kernel kSse2 = {ScanKernel::kSse2, FindWhitespaceSse2, FindStopSse2};
+constexpr Kernel kAvx2 = {ScanKernel::kAvx2, FindWhitespaceSse2, FindStopAvx2};
+
+std::vector<Kernel> Runnable() {
+  // Every x86-64 processor has SSE2.
+  std::vector<Kernel> kernels = {kPlain, kSse2};
+  if (__builtin_cpu_supports("avx2")) kernels.push_back(kAvx2);
+  return kernels;
+}
+#else
+std::vector<Kernel> Runnable() { return {kPlain}; }
+#endif
+
+// The kernel in use: the widest the processor runs, chosen once.
+Kernel& Current() {
+  static Kernel current = Runnable().back();
+  return current;
+}
+
+}  // namespace
+
+bool IsStopWord(const char* word, std::size_t length, Words words) {
+  for (std::string_view w : words) {
+    if (w.size() == length && w[0] == word[0] &&
+        std::memcmp(w.data(), word, length) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+StopStarts StartsOf(Words stops) {
+  StopStarts starts;
+  auto add = [](char c, char* set, int* count) {
+    for (int i = 0; i < *count; ++i) {
+      if (set[i] == c) return;
+    }
+    set[(*count)++] = c;
+  };
+  for (std::string_view w : stops) {
+    add(w[0], starts.first, &starts.firsts);
+    add(w[1], starts.second, &starts.seconds);
+  }
+  return starts;
+}
+
+std::size_t FindWhitespace(const char* data, std::size_t size) {
+  return Current().findWhitespace(data, size);
+}
+
+const char* FindStop(const char* begin, const char* end, char trigger,
+                     Words stops, const StopStarts& starts, bool* stop) {
+  return Current().findStop(begin, end, trigger, stops, starts, stop);
+}
+
+std::vector<ScanKernel> AvailableScanKernels() {
+  std::vector<ScanKernel> names;
+  for (const Kernel& kernel : Runnable()) names.push_back(kernel.name);
+  return names;
+}
+
+ScanKernel SelectScanKernel(ScanKernel kernel) {
+  ScanKernel was = Current().name;
+  for (const Kernel& k : Runnable()) {
+    if (k.name == kernel) Current() = k;
+  }
+  return was;
+}

@@ -1,0 +1,53 @@
+// The plain kernel: portable C++, one byte at a time for the masks and
+// eight at a time for the whitespace search. The reference every other
+// kernel is tested against, and the only kernel of a build without x86-64
+// vector code.
+#include <cstring>
+
+#include "merge/scan_kernel.h"
+
+WindowMasks PlainMasks(const char* data, std::size_t size, char trigger,
+                       const StopStarts& starts) {
+  WindowMasks m;
+  for (std::size_t i = 0; i < size; ++i) {
+    char c = data[i];
+    std::uint64_t bit = std::uint64_t{1} << i;
+    if (c == trigger) m.triggers |= bit;
+    if (IsWhitespace(c)) m.blanks |= bit;
+    for (int k = 0; k < starts.firsts; ++k) {
+      if (c == starts.first[k]) m.firsts |= bit;
+    }
+    for (int k = 0; k < starts.seconds; ++k) {
+      if (c == starts.second[k]) m.seconds |= bit;
+    }
+  }
+  return m;
+}
+
+std::size_t FindWhitespacePlain(const char* data, std::size_t size) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7f;
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, data + i, 8);
+    // A blank is a zero byte of x ^ blanks; tab to carriage return are the
+    // bytes above 8 and below 14. Neither test carries across bytes, and a
+    // hit only says that the eight hold one: the loop below finds it.
+    std::uint64_t blanks = x ^ (kOnes * ' ');
+    std::uint64_t low = x & kLow7;
+    std::uint64_t hits =
+        ((blanks - kOnes) & ~blanks) |
+        ((kOnes * (127 + 14) - low) & ~x & (low + kOnes * (127 - 8)));
+    if ((hits & kHigh) != 0) break;
+  }
+  while (i < size && !IsWhitespace(data[i])) ++i;
+  return i;
+}
+
+const char* FindStopPlain(const char* begin, const char* end, char trigger,
+                          Words stops, const StopStarts& starts, bool* stop) {
+  return WalkWindows<PlainMasks, FindWhitespacePlain>(begin, end, trigger,
+                                                      stops, starts, stop);
+}

@@ -1,0 +1,124 @@
+// Every scanner kernel this processor can run, against the plain one.
+#include "merge/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+struct Phase {
+  char trigger;
+  Words stops;
+};
+
+// The stop sets of the four copying phases.
+const Phase kPhases[] = {{'<', {"head>", "HEAD>"}},
+                         {'<', {"/HEAD>", "/head>"}},
+                         {'#', {"###"}},
+                         {'<', {"/body", "/BODY", "/body>", "/BODY>"}}};
+
+// Where FindStop stops in bytes[0, end), as an offset (-1: nowhere) and
+// whether it is at a stop word.
+std::pair<long, bool> Stop(ScanKernel kernel, const std::string& bytes,
+                           std::size_t end, const Phase& phase) {
+  SelectScanKernel(kernel);
+  bool stop = false;
+  const char* hit = FindStop(bytes.data(), bytes.data() + end, phase.trigger,
+                             phase.stops, StartsOf(phase.stops), &stop);
+  return {hit == nullptr ? -1 : hit - bytes.data(), stop};
+}
+
+// Checks every kernel against the plain one on bytes[0, end) for every end
+// in [from, bytes.size()].
+void ExpectKernelsAgree(const std::string& bytes, std::size_t from,
+                        const std::string& label) {
+  ScanKernel chosen = SelectScanKernel(ScanKernel::kPlain);
+  for (std::size_t end = from; end <= bytes.size(); ++end) {
+    for (const Phase& phase : kPhases) {
+      auto plain = Stop(ScanKernel::kPlain, bytes, end, phase);
+      SelectScanKernel(ScanKernel::kPlain);
+      std::size_t blank = FindWhitespace(bytes.data(), end);
+      for (ScanKernel kernel : AvailableScanKernels()) {
+        ASSERT_EQ(Stop(kernel, bytes, end, phase), plain)
+            << label << " end " << end << " kernel " << int(kernel)
+            << " trigger " << phase.trigger;
+        ASSERT_EQ(FindWhitespace(bytes.data(), end), blank)
+            << label << " end " << end << " kernel " << int(kernel);
+      }
+    }
+  }
+  SelectScanKernel(chosen);
+}
+
+TEST(ScanKernels, PlainKernelFindsWhitespaceByTheByteTest) {
+  ScanKernel chosen = SelectScanKernel(ScanKernel::kPlain);
+  for (int c = 0; c < 256; ++c) {
+    for (std::size_t lane = 0; lane < 72; ++lane) {
+      std::string bytes(80, 'x');
+      bytes[lane] = static_cast<char>(c);
+      std::size_t expected = IsWhitespace(c) ? lane : bytes.size();
+      EXPECT_EQ(FindWhitespace(bytes.data(), bytes.size()), expected) << c;
+    }
+  }
+  SelectScanKernel(chosen);
+}
+
+TEST(ScanKernels, BytesPlantedAtEveryLane) {
+  // Each piece lands at every lane of two windows, over text full of
+  // triggers and stop words, whose meaning it changes.
+  const std::string pieces[] = {"<",
+                                "#",
+                                " ",
+                                "\t",
+                                "\n",
+                                "\v",
+                                "\f",
+                                "\r",
+                                "<head> ",
+                                "<HEAD>",
+                                "< head>",
+                                "</head>\n",
+                                "</body ",
+                                "</BODY>",
+                                "#### ",
+                                "# ###",
+                                "#x ",
+                                "<h",
+                                "<he",
+                                "/",
+                                "h",
+                                "#",
+                                "\xa0",
+                                std::string(1, '\0'),
+                                "\x08\x0e\x1f\xff"};
+  std::string background;
+  while (background.size() < 140) background += "ab<head>x </body>#### /h";
+  for (std::size_t p = 0; p < sizeof pieces / sizeof pieces[0]; ++p) {
+    for (std::size_t lane = 0; lane < 130; ++lane) {
+      std::string bytes = background;
+      bytes.replace(lane, pieces[p].size(), pieces[p]);
+      bytes.resize(140);
+      ExpectKernelsAgree(
+          bytes, lane,
+          "piece " + std::to_string(p) + " lane " + std::to_string(lane));
+    }
+  }
+}
+
+TEST(ScanKernels, SeededRandomWindows) {
+  const std::string alphabet =
+      std::string("<#  \n\t\r\v\fheadHEADbodyBODY/>x", 28) +
+      std::string(1, '\0') + "\xa0";
+  std::mt19937 rng(20261209);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::uniform_int_distribution<std::size_t> length(0, 200);
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes(length(rng), ' ');
+    for (char& c : bytes) c = alphabet[pick(rng)];
+    ExpectKernelsAgree(bytes, 0, "round " + std::to_string(round));
+  }
+}
+
+}  // namespace
