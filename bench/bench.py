@@ -89,22 +89,32 @@ def timed(command, cwd, stdin_path=None):
 def interleaved(commands, cwd, runs):
     """Times each (command, stdin) in turn, `runs` rounds after a warm-up.
 
+    A stdin given as a list is used in turn, one entry a run: console
+    dialogues that alternate between two templates make every run of the
+    tool write every output anew, as after a change of the template.
+
     Rounds interleave the commands, so a slow spell of the machine hits all
     of them alike, and the disk is synced (untimed) before every run. The warm-up also leaves the outputs in place, so every
     measured run of every side overwrites files, as a user's second run of a
     site does. Gives, per command, the median seconds, the median user
     seconds and the peak memory.
     """
+    def stdin_of(stdin_path, run):
+        if isinstance(stdin_path, list):
+            return stdin_path[run % len(stdin_path)]
+        return stdin_path
+
     for command, stdin_path in commands:
-        timed(command, cwd, stdin_path)
+        timed(command, cwd, stdin_of(stdin_path, 0))
     samples = [([], [], [0]) for _ in commands]
-    for _ in range(runs):
+    for run in range(1, runs + 1):
         for (command, stdin_path), (walls, users, peak) in zip(commands,
                                                                samples):
             # Each run starts with nothing waiting to be written, so no run
             # pays for the writing the one before it left behind.
             os.sync()
-            seconds, user, rss = timed(command, cwd, stdin_path)
+            seconds, user, rss = timed(command, cwd,
+                                       stdin_of(stdin_path, run))
             walls.append(seconds)
             users.append(user)
             peak[0] = max(peak[0], rss)
@@ -149,8 +159,13 @@ def main():
     rows = []
     try:
         os.mkdir(os.path.join(work, "temb"))
-        with open(os.path.join(work, "template.html"), "w") as out:
-            out.write(TEMPLATE)
+        # Two templates of the same size that give different pages, so that
+        # every timed run of the tool writes its outputs anew.
+        for name, text in (("template.html", TEMPLATE),
+                           ("template2.html", TEMPLATE.replace("white",
+                                                               "black"))):
+            with open(os.path.join(work, name), "w") as out:
+                out.write(text)
 
         def console(name, text):
             path = os.path.join(work, name)
@@ -165,7 +180,8 @@ def main():
         idle = interleaved([([exe], idle_in)], work, args.runs)[0][2]
 
         def page_case(label, name, size):
-            cin = console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name)
+            cin = [console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name),
+                   console(name + ".in2", "a\ntemplate2.html\n%s\nq\n" % name)]
             (mine, user, rss), dd, cat = interleaved([
                 ([exe], cin),
                 ("dd if=%s of=temb/out bs=128k 2>/dev/null" % name, None),
@@ -196,12 +212,14 @@ def main():
         os.mkdir(os.path.join(site, "copy"))
         os.mkdir(os.path.join(site, "sync"))
         shutil.copy(os.path.join(work, "template.html"), site)
+        shutil.copy(os.path.join(work, "template2.html"), site)
         names = ["p%05d.html" % n for n in range(pages)]
         for n in names:
             write_page(os.path.join(site, n), rng, lines, 4096 - 200)
         with open(os.path.join(site, "list.txt"), "w") as out:
             out.write("\n".join(names) + "\n")
-        cin = console("list.in", "l\ntemplate.html\nlist.txt\nq\n")
+        cin = [console("list.in", "l\ntemplate.html\nlist.txt\nq\n"),
+               console("list2.in", "l\ntemplate2.html\nlist.txt\nq\n")]
         # rsync writes each file to a temporary and renames it: the same
         # promise as the tool's; cp overwrites in place.
         (mine, user, rss), rsync, cp = interleaved([
@@ -210,6 +228,13 @@ def main():
             ("cp p*.html copy/", None)], site, args.runs)
         rows.append(("list of %d pages of 4 KiB" % pages, mine, user, rss,
                      None, [("rsync -a -I", rsync[0]), ("cp", cp[0])]))
+        # The same list again over its own outputs, nothing changed: the
+        # tool reads and compares, and writes nothing.
+        (mine, user, rss), cp = interleaved([
+            ([exe], cin[0]),
+            ("cp p*.html copy/", None)], site, args.runs)
+        rows.append(("rerun of the unchanged list", mine, user, rss, None,
+                     [("cp", cp[0])]))
         shutil.rmtree(site)
     finally:
         shutil.rmtree(work)
@@ -223,6 +248,7 @@ def main():
         cells = []
         for ref_name, ref in refs:
             cells += ["%.3f s (`%s`)" % (ref, ref_name), "%.2f" % (mine / ref)]
+        cells += ["-", "-"] * (2 - len(refs))
         print("| %s | %.3f s | %s | %s | %s | %d KiB |"
               % (name, mine, " | ".join(cells), per_byte, user_byte,
                  rss - idle))

@@ -1,10 +1,14 @@
 // What every platform shares on top of its own file layer: names, file
-// identity, and the buffered sink.
+// identity, the steps of replacing an output, and the buffered sink that
+// leaves an unchanged output as it is.
 #include "merge/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "merge/text.h"
 
 bool HoldsZeroByte(const std::string& name) {
   return name.find('\0') != std::string::npos;
@@ -39,9 +43,89 @@ void WriteToFile(Sink& out, const char* data, std::size_t size) {
   }
 }
 
+// Stops comparing with the earlier page, which stays as it is.
+void StopComparing(Sink& out) {
+  if (out.file.oldFd >= 0) CloseFile(out.file.oldFd);
+  out.file.oldFd = -1;
+}
+
+// The merged page differs from the earlier one from here on: the temporary
+// file is created and given the bytes found equal so far, read back from
+// the earlier page, so that no page is ever held whole.
+void Diverge(Sink& out) {
+  int oldFd = out.file.oldFd;
+  out.file.oldFd = -1;
+  if (!StartTemporary(out.file)) out.failed = true;
+  for (std::uint64_t at = 0; at < out.same && !out.failed;) {
+    std::ptrdiff_t got =
+        ReadAt(oldFd, out.old.get(),
+               static_cast<std::size_t>(
+                   std::min<std::uint64_t>(kBlockSize, out.same - at)),
+               at);
+    if (got <= 0) {
+      out.failed = true;
+      break;
+    }
+    WriteToFile(out, out.old.get(), static_cast<std::size_t>(got));
+    at += static_cast<std::uint64_t>(got);
+  }
+  CloseFile(oldFd);
+}
+
+// How many of `size` bytes bound for the disk equal the earlier page's
+// next bytes; fewer at the first difference, or where the earlier page
+// ends or cannot be read.
+std::size_t MatchEarlierPage(Sink& out, const char* data, std::size_t size) {
+  std::size_t matched = 0;
+  while (matched < size) {
+    if (out.oldPos == out.oldEnd) {
+      std::ptrdiff_t got = ReadBlock(out.file.oldFd, out.old.get(), kBlockSize);
+      if (got <= 0) break;
+      out.oldPos = 0;
+      out.oldEnd = static_cast<std::size_t>(got);
+    }
+    std::size_t n = std::min(size - matched, out.oldEnd - out.oldPos);
+    if (std::memcmp(data + matched, out.old.get() + out.oldPos, n) != 0) break;
+    out.oldPos += n;
+    out.same += n;
+    matched += n;
+  }
+  return matched;
+}
+
+// Bytes as they are on the disk: compared while the earlier page holds
+// them, written from the first that differs.
+void Emit(Sink& out, const char* data, std::size_t size) {
+  if (out.file.oldFd >= 0) {
+    std::size_t matched = MatchEarlierPage(out, data, size);
+    if (matched == size) return;
+    Diverge(out);
+    data += matched;
+    size -= matched;
+  }
+  if (!out.failed && out.file.fd >= 0) WriteToFile(out, data, size);
+}
+
+// Merged bytes, in text mode where files have it: every newline as CR LF.
+void EmitMerged(Sink& out, const char* data, std::size_t size) {
+  if (!TEXT_MODE_FILES) return Emit(out, data, size);
+  while (size > 0 && !out.failed) {
+    std::size_t n = std::min(size, kBlockSize);
+    Emit(out, out.encoded.get(), ToTextMode(data, n, out.encoded.get()));
+    data += n;
+    size -= n;
+  }
+}
+
 void FlushBlock(Sink& out) {
-  if (out.used > 0 && !out.failed) WriteToFile(out, out.block.get(), out.used);
+  if (out.used > 0 && !out.failed) EmitMerged(out, out.block.get(), out.used);
   out.used = 0;
+}
+
+// True when the earlier page has no bytes beyond those compared.
+bool EarlierPageEnds(Sink& out) {
+  char probe;
+  return out.oldPos == out.oldEnd && ReadBlock(out.file.oldFd, &probe, 1) == 0;
 }
 
 }  // namespace
@@ -88,27 +172,43 @@ OutputCheck CreateReplacement(const std::string& name,
     // A file the user may not write is not replaced behind the user's back.
     if (!target.writable) return OutputCheck::kCannotCreate;
   }
+  out->target = target;
+  out->finalName = target.path;
+  // The earlier page may hold the merged bytes already: it is compared
+  // first. One that cannot be read is simply replaced.
+  if (target.exists) {
+    out->oldFd = OpenForReading(target.path, nullptr);
+    if (out->oldFd >= 0) return OutputCheck::kReady;
+  }
+  return StartTemporary(*out) ? OutputCheck::kReady
+                              : OutputCheck::kCannotCreate;
+}
+
+bool StartTemporary(Replacement& file) {
   // A fresh name each time, created exclusively, so that a link or a file of
   // that name is never used.
-  std::string folder = FolderOf(target.path);
+  std::string folder = FolderOf(file.finalName);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string tempName = TempNameIn(folder);
-    int fd = CreateTempFile(tempName, target, out);
+    int fd = CreateTempFile(tempName, file.target, &file);
     if (fd >= 0) {
-      out->fd = fd;
-      out->tempName = tempName;
-      out->finalName = target.path;
-      return OutputCheck::kReady;
+      file.fd = fd;
+      file.tempName = tempName;
+      return true;
     }
     if (errno != EEXIST) break;
   }
-  return OutputCheck::kCannotCreate;
+  return false;
 }
 
-Sink::Sink() : block(new char[kBlockSize]) {}
+Sink::Sink()
+    : block(new char[kBlockSize]),
+      encoded(TEXT_MODE_FILES ? new char[2 * kBlockSize] : nullptr),
+      old(new char[kBlockSize]) {}
 
 Sink::~Sink() {
   if (file.fd >= 0) EndReplacement(file, false);
+  StopComparing(*this);
 }
 
 void Write(Sink& out, const char* data, std::size_t size) {
@@ -121,7 +221,7 @@ void Write(Sink& out, const char* data, std::size_t size) {
   }
   // After a failed write nothing more goes out: a later run must not land
   // in the file as if it followed what was lost.
-  if (out.file.fd < 0 || out.failed) return;
+  if ((out.file.fd < 0 && out.file.oldFd < 0) || out.failed) return;
   // Pieces gather in the block; a large run with nothing before it in the
   // block goes out as it is, saving the copy.
   bool large = size >= kBlockSize / 4;
@@ -133,7 +233,7 @@ void Write(Sink& out, const char* data, std::size_t size) {
   FlushBlock(out);
   if (out.failed) return;
   if (large) {
-    WriteToFile(out, data, size);
+    EmitMerged(out, data, size);
   } else {
     std::memcpy(out.block.get(), data, size);
     out.used = size;
@@ -145,8 +245,16 @@ bool FinishSink(Sink& out, bool keep) {
     if (out.stream->pubsync() != 0) out.failed = true;
     return !out.failed;
   }
-  if (out.file.fd < 0) return !out.failed;
   FlushBlock(out);
+  if (out.file.oldFd >= 0) {
+    // Unchanged, or cut short by a read error: the earlier page stays.
+    if (!keep || EarlierPageEnds(out)) {
+      StopComparing(out);
+      return !out.failed;
+    }
+    Diverge(out);
+  }
+  if (out.file.fd < 0) return !out.failed;
   if (!EndReplacement(out.file, keep && !out.failed)) out.failed = true;
   return !out.failed;
 }

@@ -73,6 +73,10 @@ int OpenForReading(const std::string& name, FileIdentity* id);
 // the file, and -1 on a read error.
 std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size);
 
+// ReadBlock from `offset` of the file, wherever its position is.
+std::ptrdiff_t ReadAt(int fd, char* data, std::size_t size,
+                      std::uint64_t offset);
+
 // Writes all of `data`, retrying partial writes; false on any error. On
 // Windows every newline becomes CR LF on the way.
 bool WriteAll(int fd, const char* data, std::size_t size);
@@ -84,42 +88,6 @@ void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size);
 // Closes a file descriptor; false when the close reported an error (an
 // interrupted close has closed the file and is no error).
 bool CloseFile(int fd);
-
-// A temporary file being written to replace an output.
-struct Replacement {
-  int fd = -1;
-  std::string tempName;   // beside the file it replaces
-  std::string finalName;  // the output after links are followed
-  // False when the file could not be given the output's permission bits:
-  // it must not take the output's place.
-  bool settled = true;
-};
-
-enum class OutputCheck {
-  kReady,         // the temporary file is open
-  kCannotCreate,  // no place to write, or not a regular file to replace
-  kBeingRead,     // the output is one of the files being read
-};
-
-// Prepares to replace the output `name`: follows links to the file that
-// would be replaced, refuses one that is not a regular file, one the user may
-// not write, one whose identity cannot be found, or one of the `count` files
-// in `reading`, then creates a temporary file ".tembrix-XXXXXX" beside it
-// with the permission bits the output has (0664 less the umask for a new
-// one). The output itself is not touched. A signal that stops the program
-// from here on removes the temporary file, wherever it arrives.
-OutputCheck CreateReplacement(const std::string& name,
-                              const FileIdentity* const* reading,
-                              std::size_t count, Replacement* out);
-
-// A fresh name for a temporary file in `folder` (empty, or ending in a
-// separator): ".tembrix-" and six random letters or digits.
-std::string TempNameIn(const std::string& folder);
-
-// Closes the temporary file and, when `keep`, puts it in place of the output
-// in one step; otherwise, or when that fails, removes it. False when the
-// close or the replacement failed, or the file was not settled.
-bool EndReplacement(Replacement& file, bool keep);
 
 // The file an output name leads to, as each platform file finds it for
 // CreateReplacement.
@@ -135,6 +103,53 @@ struct OutputTarget {
   bool setOwner = false;  // ...when it is not the runner
 };
 
+// The replacement of an output: the existing output, read to compare while
+// the merged page is produced, and the temporary file that replaces it,
+// created at the first byte that differs (at once when there is nothing to
+// compare with).
+struct Replacement {
+  int fd = -1;            // the temporary file, once it exists
+  std::string tempName;   // beside the file it replaces
+  std::string finalName;  // the output after links are followed
+  OutputTarget target;
+  // False when the file could not be given the output's permission bits:
+  // it must not take the output's place.
+  bool settled = true;
+  int oldFd = -1;  // the existing output, while it may yet stay as it is
+};
+
+enum class OutputCheck {
+  kReady,         // the temporary file is open
+  kCannotCreate,  // no place to write, or not a regular file to replace
+  kBeingRead,     // the output is one of the files being read
+};
+
+// Prepares to replace the output `name`: follows links to the file that
+// would be replaced, refuses one that is not a regular file, one the user may
+// not write (or whose folder the user may not write), one whose identity
+// cannot be found, or one of the `count` files in `reading`. Then opens the
+// existing output to compare with, or, when there is none or it cannot be
+// read, creates the temporary file at once (StartTemporary). The output
+// itself is not touched.
+OutputCheck CreateReplacement(const std::string& name,
+                              const FileIdentity* const* reading,
+                              std::size_t count, Replacement* out);
+
+// Creates the temporary file ".tembrix-XXXXXX" beside the output, with the
+// permission bits the output has (0664 less the umask for a new one). A
+// signal that stops the program from here on removes it, wherever it
+// arrives. False when it cannot be created.
+bool StartTemporary(Replacement& file);
+
+// A fresh name for a temporary file in `folder` (empty, or ending in a
+// separator): ".tembrix-" and six random letters or digits.
+std::string TempNameIn(const std::string& folder);
+
+// Closes the temporary file and, when `keep`, puts it in place of the output
+// in one step; otherwise, or when that fails, removes it. False when the
+// close or the replacement failed, or the file was not settled.
+bool EndReplacement(Replacement& file, bool keep);
+
 // Fills *target for the output `name`; false when nothing can be written
 // under that name (not a regular file, or a path that cannot be looked at).
 bool FindOutputTarget(const std::string& name, OutputTarget* target);
@@ -148,10 +163,11 @@ int CreateTempFile(const std::string& tempName, const OutputTarget& target,
 
 // Where merged bytes go: a replacement file, a stream buffer (tests and
 // in-memory use), or nowhere when neither is set. Writes are buffered in
-// blocks and written when the block fills or the sink is finished.
+// blocks and go out when the block fills or the sink is finished; while
+// the output's earlier page holds the same bytes, they are only compared.
 struct Sink {
-  // Bytes are dropped until a file is attached. The block is allocated here,
-  // before any file is created.
+  // Bytes are dropped until a file is attached. The blocks are allocated
+  // here, before any file is created.
   Sink();
   explicit Sink(std::streambuf* stream) : stream(stream) {}
   Sink(const Sink&) = delete;
@@ -163,6 +179,11 @@ struct Sink {
   std::streambuf* stream = nullptr;
   std::unique_ptr<char[]> block;
   std::size_t used = 0;
+  std::unique_ptr<char[]> encoded;  // the block in text mode, where files are
+  std::unique_ptr<char[]> old;      // bytes of the earlier page, compared
+  std::size_t oldPos = 0;
+  std::size_t oldEnd = 0;
+  std::uint64_t same = 0;       // bytes found equal to the earlier page
   std::uint64_t written = 0;    // bytes written to the file so far
   std::uint64_t writeback = 0;  // bytes whose writing to the disk has begun
   bool failed = false;  // a write went wrong; sticky, nothing more is written
@@ -175,8 +196,10 @@ inline void Write(Sink& out, std::string_view text) {
 }
 
 // Writes what is still buffered, closes the file and, when `keep` and every
-// write succeeded, replaces the output with it. False when a write, the close
-// or the replacement failed, so that a full disk is never taken for success.
+// write succeeded, replaces the output with it. An earlier page that holds
+// exactly the merged bytes is left as it is, untouched. False when a write,
+// the close or the replacement failed, so that a full disk is never taken
+// for success.
 bool FinishSink(Sink& out, bool keep);
 
 // The console input: the standard input, or on Windows the console window

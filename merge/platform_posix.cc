@@ -161,6 +161,14 @@ std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
   }
 }
 
+std::ptrdiff_t ReadAt(int fd, char* data, std::size_t size,
+                      std::uint64_t offset) {
+  for (;;) {
+    ssize_t got = ::pread(fd, data, size, static_cast<off_t>(offset));
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     // One call writes at most 1 GiB, well inside every system's limit.
@@ -207,7 +215,12 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   // Only a regular file is replaced: never a folder, a device or a FIFO.
   if (!S_ISREG(st.st_mode)) return false;
   target->id = IdentityOfStat(st);
-  target->writable = access(target->path.c_str(), W_OK) == 0;
+  // The temporary file may come later, at the first byte that differs:
+  // its folder must take it.
+  std::string folder = FolderOf(target->path);
+  target->writable =
+      access(target->path.c_str(), W_OK) == 0 &&
+      access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
   target->mode = st.st_mode & 07777;
   // A replaced page keeps its bits exactly: created with them when the umask
   // leaves them be (the common case, no further call), else set after.

@@ -1,6 +1,7 @@
 // The platform layer on Windows: names are UTF-8 inside the program and
 // reach the system through its wide-character API, so a name opens the file
-// Explorer shows under it in any script; pages are written in text mode;
+// Explorer shows under it in any script; pages are written as text-mode
+// files hold them (CR LF);
 // outputs are replaced by MoveFileExW; a console window is read and written
 // as characters.
 #include <fcntl.h>
@@ -23,11 +24,12 @@ const bool TEXT_MODE_FILES = true;
 namespace {
 
 // Pages and lists are read as bytes: the reader undoes text mode itself, so
-// that a 0x1A inside a page is data. The temporary output is written in text
-// mode, where every newline becomes CR LF. No handle is inherited.
+// that a 0x1A inside a page is data. The temporary output is written as
+// bytes too: the sink has already made every newline CR LF, as it compares
+// with the earlier page. No handle is inherited.
 constexpr int kReadFlags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
 constexpr int kTempFlags =
-    _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT | _O_NOINHERIT;
+    _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
 
 // A path may be longer than MAX_PATH only as a "\\?\" full path, which
 // the system takes as it stands; shorter ones are left as they are.
@@ -224,15 +226,19 @@ std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
   return _read(fd, data, static_cast<unsigned int>(size));
 }
 
+std::ptrdiff_t ReadAt(int fd, char* data, std::size_t size,
+                      std::uint64_t offset) {
+  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return -1;
+  return ReadBlock(fd, data, size);
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     std::size_t chunk = std::min<std::size_t>(size, std::size_t{1} << 30);
     int written = _write(fd, data, static_cast<unsigned int>(chunk));
     if (written <= 0) return false;
-    // A text-mode write may count the carriage returns it added.
-    std::size_t done = std::min(static_cast<std::size_t>(written), size);
-    data += done;
-    size -= done;
+    data += written;
+    size -= static_cast<std::size_t>(written);
   }
   return true;
 }

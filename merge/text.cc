@@ -210,3 +210,12 @@ std::size_t Decoder::DecodeUtf16(const char* in, std::size_t size, char* out,
   }
   return n;
 }
+
+std::size_t ToTextMode(const char* data, std::size_t size, char* out) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == '\n') out[n++] = '\r';
+    out[n++] = data[i];
+  }
+  return n;
+}

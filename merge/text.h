@@ -27,6 +27,10 @@ std::string ShownName(std::string_view name);
 // without an extension and trailing blanks or dots.
 bool NamesWindowsDevice(std::string_view path);
 
+// Writes data[0, size) to `out` as a text-mode file holds it, every newline
+// as CR LF (Windows); `out` has room for 2 * size bytes. Gives the count.
+std::size_t ToTextMode(const char* data, std::size_t size, char* out);
+
 // How the bytes of a file become the characters the reader sees.
 struct Decoder {
   // `crlf`: text mode as Windows keeps it: a CR LF pair reads as one newline

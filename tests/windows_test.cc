@@ -3,7 +3,9 @@
 // newline written becomes CR LF). Each start of Wine costs a second or more,
 // so each test carries many commands through one run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -248,6 +250,28 @@ TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
     EXPECT_NE(entry.path().filename().string().rfind(".tembrix-", 0), 0u)
         << "temporary file left: " << entry.path();
   }
+}
+
+TEST_F(Windows, UnchangedOutputsAreLeftUntouched) {
+  MakeSite();
+  const std::string run =
+      std::string("wine ") + TEMBRIX_WINDOWS_EXE + " t.html in.html";
+  auto inode = [] {
+    struct stat st;
+    EXPECT_EQ(stat("temb/in.html", &st), 0);
+    return st.st_ino;
+  };
+  ASSERT_EQ(RunCommand(run, "", 300).status, 0);
+  ASSERT_EQ(ReadFile("temb/in.html"), kMerged);
+  ino_t first = inode();
+  EXPECT_EQ(RunCommand(run, "", 300).status, 0);
+  EXPECT_EQ(inode(), first) << "an unchanged page is not replaced";
+  // The same page with bare newlines is other bytes on the disk: replaced.
+  std::string bare = kMerged;
+  bare.erase(std::remove(bare.begin(), bare.end(), '\r'), bare.end());
+  WriteFile("temb/in.html", bare);
+  EXPECT_EQ(RunCommand(run, "", 300).status, 0);
+  EXPECT_EQ(ReadFile("temb/in.html"), kMerged);
 }
 
 }  // namespace
