@@ -56,6 +56,13 @@ void Diverge(Sink& out) {
   int oldFd = out.file.oldFd;
   out.file.oldFd = -1;
   if (!StartTemporary(out.file)) out.failed = true;
+  // Most pages differ within the earlier page's first block, which is
+  // still at hand.
+  if (out.oldOffset == 0 && !out.failed) {
+    WriteToFile(out, out.old.get(), static_cast<std::size_t>(out.same));
+    CloseFile(oldFd);
+    return;
+  }
   for (std::uint64_t at = 0; at < out.same && !out.failed;) {
     std::ptrdiff_t got =
         ReadAt(oldFd, out.old.get(),
@@ -81,6 +88,7 @@ std::size_t MatchEarlierPage(Sink& out, const char* data, std::size_t size) {
     if (out.oldPos == out.oldEnd) {
       std::ptrdiff_t got = ReadBlock(out.file.oldFd, out.old.get(), kBlockSize);
       if (got <= 0) break;
+      out.oldOffset += out.oldEnd;
       out.oldPos = 0;
       out.oldEnd = static_cast<std::size_t>(got);
     }

@@ -181,6 +181,7 @@ struct Sink {
   std::size_t used = 0;
   std::unique_ptr<char[]> encoded;  // the block in text mode, where files are
   std::unique_ptr<char[]> old;      // bytes of the earlier page, compared
+  std::uint64_t oldOffset = 0;  // where in the earlier page `old` begins
   std::size_t oldPos = 0;
   std::size_t oldEnd = 0;
   std::uint64_t same = 0;       // bytes found equal to the earlier page
