@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "console/console_input.h"
 #include "merge/apply_temp.h"
 #include "merge/platform.h"
 

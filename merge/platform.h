@@ -181,7 +181,7 @@ struct Sink {
   std::size_t used = 0;
   std::unique_ptr<char[]> encoded;  // the block in text mode, where files are
   std::unique_ptr<char[]> old;      // bytes of the earlier page, compared
-  std::uint64_t oldOffset = 0;  // where in the earlier page `old` begins
+  std::uint64_t oldOffset = 0;      // where in the earlier page `old` begins
   std::size_t oldPos = 0;
   std::size_t oldEnd = 0;
   std::uint64_t same = 0;       // bytes found equal to the earlier page
@@ -202,10 +202,6 @@ inline void Write(Sink& out, std::string_view text) {
 // the close or the replacement failed, so that a full disk is never taken
 // for success.
 bool FinishSink(Sink& out, bool keep);
-
-// The console input: the standard input, or on Windows the console window
-// read as characters when the standard input is one.
-std::streambuf* ConsoleInput();
 
 // Console output: writes `text` to standard output, with a line end (a
 // newline and a flush) in WriteLine.

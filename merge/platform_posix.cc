@@ -264,8 +264,6 @@ bool EndReplacement(Replacement& file, bool keep) {
   return ok && !keep;
 }
 
-std::streambuf* ConsoleInput() { return std::cin.rdbuf(); }
-
 void WriteText(std::string_view text) {
   std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
 }

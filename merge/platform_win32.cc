@@ -16,26 +16,12 @@
 #include <iostream>
 
 #include "merge/platform.h"
+#include "merge/platform_win32.h"
 #include "merge/text.h"
 
 const char* const OUTPUT_PREFIX = "temb\\";
-const bool TEXT_MODE_FILES = true;
 
-namespace {
-
-// Pages and lists are read as bytes: the reader undoes text mode itself, so
-// that a 0x1A inside a page is data. The temporary output is written as
-// bytes too: the sink has already made every newline CR LF, as it compares
-// with the earlier page. No handle is inherited.
-constexpr int kReadFlags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
-constexpr int kTempFlags =
-    _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
-
-// A path may be longer than MAX_PATH only as a "\\?\" full path, which
-// the system takes as it stands; shorter ones are left as they are.
-constexpr std::size_t kShortPath = MAX_PATH - 12;
-
-std::wstring Widen(const std::string& text, UINT codePage) {
+std::wstring Widen(const std::string& text, unsigned codePage) {
   if (text.empty()) return std::wstring();
   int size = MultiByteToWideChar(codePage, 0, text.data(),
                                  static_cast<int>(text.size()), nullptr, 0);
@@ -55,6 +41,22 @@ std::string Narrow(const std::wstring& wide) {
                       text.data(), size, nullptr, nullptr);
   return text;
 }
+
+const bool TEXT_MODE_FILES = true;
+
+namespace {
+
+// Pages and lists are read as bytes: the reader undoes text mode itself, so
+// that a 0x1A inside a page is data. The temporary output is written as
+// bytes too: the sink has already made every newline CR LF, as it compares
+// with the earlier page. No handle is inherited.
+constexpr int kReadFlags = _O_RDONLY | _O_BINARY | _O_NOINHERIT;
+constexpr int kTempFlags =
+    _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
+
+// A path may be longer than MAX_PATH only as a "\\?\" full path, which
+// the system takes as it stands; shorter ones are left as they are.
+constexpr std::size_t kShortPath = MAX_PATH - 12;
 
 // The wide path the system is given for a name of the program's own.
 std::wstring SystemPath(const std::string& name) {
@@ -138,46 +140,6 @@ bool IsConsole(DWORD which) {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
-
-// A console window read as characters and handed on as UTF-8, with the
-// line ends and the Ctrl-Z end of input that the console's text mode has.
-class ConsoleBuffer : public std::streambuf {
- protected:
-  int_type underflow() override {
-    while (!ended_) {
-      wchar_t wide[1024];
-      DWORD got = 0;
-      if (!ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), wide, 1024, &got,
-                        nullptr) ||
-          got == 0 || wide[0] == 0x1A) {
-        ended_ = true;
-        break;
-      }
-      std::wstring text = pendingHigh_ + std::wstring(wide, got);
-      pendingHigh_.clear();
-      // A character in two halves may straddle two reads.
-      if (text.back() >= 0xD800 && text.back() <= 0xDBFF) {
-        pendingHigh_ = text.back();
-        text.pop_back();
-      }
-      std::string bytes;
-      for (char c : Narrow(text)) {
-        if (c == '\r') continue;  // Enter gives CR LF; LF stays
-        bytes += c;
-      }
-      if (bytes.empty()) continue;
-      data_ = bytes;
-      setg(data_.data(), data_.data(), data_.data() + data_.size());
-      return traits_type::to_int_type(data_[0]);
-    }
-    return traits_type::eof();
-  }
-
- private:
-  std::string data_;
-  std::wstring pendingHigh_;
-  bool ended_ = false;
-};
 
 }  // namespace
 
@@ -291,12 +253,6 @@ bool EndReplacement(Replacement& file, bool keep) {
   }
   DeleteFileW(temp.c_str());
   return ok && !keep;
-}
-
-std::streambuf* ConsoleInput() {
-  if (!IsConsole(STD_INPUT_HANDLE)) return std::cin.rdbuf();
-  static ConsoleBuffer console;
-  return &console;
 }
 
 void WriteText(std::string_view text) {

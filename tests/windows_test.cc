@@ -4,12 +4,14 @@
 // so each test carries many commands through one run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
 
 #include "tests/scratch.h"
+#include "tests/terminal.h"
 
 namespace {
 
@@ -272,6 +274,37 @@ TEST_F(Windows, UnchangedOutputsAreLeftUntouched) {
   WriteFile("temb/in.html", bare);
   EXPECT_EQ(RunCommand(run, "", 300).status, 0);
   EXPECT_EQ(ReadFile("temb/in.html"), kMerged);
+}
+
+TEST_F(Windows, TabCompletesNamesInTheConsoleWindow) {
+  MakeSite();
+  fs::create_directories("pages");
+  WriteFile("pages/abc.html", ReadFile("in.html"));
+  WriteFile("pages.txt", "in.html\r\n");
+  WriteFile("\xe6\x97\xa5\xe6\x9c\xac.html", ReadFile("in.html"));  // 日本.html
+  // Wine gives a program in a terminal a console window of its own there.
+  Terminal t({"wine", TEMBRIX_WINDOWS_EXE}, "xterm");
+  ASSERT_TRUE(t.WaitFor("Quit (Q)", 120) && t.WaitForEditor());
+  t.Type("a\r");
+  ASSERT_TRUE(t.WaitFor("(or ! to quit to menu)"));
+  t.Type("t.\t\r");
+  ASSERT_TRUE(t.WaitFor("file to process"));
+  t.Type("\xe6\x97\xa5\t\r");
+  ASSERT_TRUE(t.WaitFor("Successfully opened temb\\\xe6\x97\xa5\xe6\x9c\xac"));
+  ASSERT_TRUE(t.WaitFor("Quit (Q)"));
+  // A folder part completes with its separator; "pages" fits two names,
+  // and a second Tab lists them.
+  t.Type("a\r");
+  ASSERT_TRUE(t.WaitFor("(or ! to quit to menu)"));
+  t.Type("t.html pages\t\t");
+  ASSERT_TRUE(t.WaitFor("pages.txt"));
+  t.Type("\\a\t\r");
+  ASSERT_TRUE(t.WaitFor("Could not open temb\\pages\\abc.html"));
+  ASSERT_TRUE(t.WaitFor("Quit (Q)"));
+  t.Type("q\r");
+  int status = t.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile("temb/\xe6\x97\xa5\xe6\x9c\xac.html"), kMerged);
 }
 
 }  // namespace
