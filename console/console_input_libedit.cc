@@ -3,6 +3,7 @@
 // is read as it is.
 #include <dirent.h>
 #include <histedit.h>
+#include <langinfo.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -188,6 +189,11 @@ class EditedLines : public std::streambuf {
     // Multi-byte characters are edited as characters: the character type
     // comes from the environment, and nothing else does.
     std::setlocale(LC_CTYPE, "");
+    // The plain C locale would drop every byte above 0x7F; a terminal there
+    // most likely sends UTF-8, as names are typed.
+    if (std::strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) {
+      std::setlocale(LC_CTYPE, "C.UTF-8");
+    }
     history_ = history_init();
     HistEvent event;
     history(history_, &event, H_SETSIZE, 1000);
@@ -196,12 +202,14 @@ class EditedLines : public std::streambuf {
     el_set(editor_, EL_EDITOR, "emacs");
     el_set(editor_, EL_PROMPT, NoPrompt);
     el_set(editor_, EL_HIST, history, history_);
-    el_set(editor_, EL_ADDFN, "tembrix-complete", "Complete a file name",
-           CompleteFileName);
+    // Functions are named in wide characters: the library keeps these
+    // names as they are, where it would copy narrow ones and never free them.
+    el_wset(editor_, EL_ADDFN, L"tembrix-complete", L"Complete a file name",
+            CompleteFileName);
     el_set(editor_, EL_BIND, "^I", "tembrix-complete", nullptr);
-    el_set(editor_, EL_ADDFN, "tembrix-end-or-delete",
-           "End the input on an empty line, else delete a character",
-           EndOrDelete);
+    el_wset(editor_, EL_ADDFN, L"tembrix-end-or-delete",
+            L"End the input on an empty line, else delete a character",
+            EndOrDelete);
     el_set(editor_, EL_BIND, "^D", "tembrix-end-or-delete", nullptr);
   }
   ~EditedLines() override {
