@@ -59,7 +59,9 @@ void Diverge(Sink& out) {
   // Most pages differ within the earlier page's first block, which is
   // still at hand.
   if (out.oldOffset == 0 && !out.failed) {
-    WriteToFile(out, out.old.get(), static_cast<std::size_t>(out.same));
+    if (out.same > 0) {
+      WriteToFile(out, out.old.get(), static_cast<std::size_t>(out.same));
+    }
     CloseFile(oldFd);
     return;
   }
@@ -83,6 +85,8 @@ void Diverge(Sink& out) {
 // next bytes; fewer at the first difference, or where the earlier page
 // ends or cannot be read.
 std::size_t MatchEarlierPage(Sink& out, const char* data, std::size_t size) {
+  // The block for the earlier page comes only when there is one to read.
+  if (!out.old) out.old.reset(new char[kBlockSize]);
   std::size_t matched = 0;
   while (matched < size) {
     if (out.oldPos == out.oldEnd) {
@@ -211,8 +215,7 @@ bool StartTemporary(Replacement& file) {
 
 Sink::Sink()
     : block(new char[kBlockSize]),
-      encoded(TEXT_MODE_FILES ? new char[2 * kBlockSize] : nullptr),
-      old(new char[kBlockSize]) {}
+      encoded(TEXT_MODE_FILES ? new char[2 * kBlockSize] : nullptr) {}
 
 Sink::~Sink() {
   if (file.fd >= 0) EndReplacement(file, false);

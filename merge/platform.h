@@ -167,7 +167,8 @@ int CreateTempFile(const std::string& tempName, const OutputTarget& target,
 // the output's earlier page holds the same bytes, they are only compared.
 struct Sink {
   // Bytes are dropped until a file is attached. The blocks are allocated
-  // here, before any file is created.
+  // here, or for the earlier page when it is first read, before any file is
+  // created.
   Sink();
   explicit Sink(std::streambuf* stream) : stream(stream) {}
   Sink(const Sink&) = delete;
