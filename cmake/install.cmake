@@ -55,7 +55,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Tembrix applies one template page to each input page and writes the merged
 page into the folder temb. The template gives the frame: everything before
 its head tag, its body tag and its body around a marker; each page gives its
-head content and its body content. It is driven from a text menu: merge one
-file, or every file named in a list file.")
+head content and its body content. It is driven from a text menu (merge one
+file, or every file named in a list file) or, for scripts, from its command
+line, with an exit status that tells whether every page was merged.")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 include(CPack)

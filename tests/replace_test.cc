@@ -213,8 +213,8 @@ TEST_F(Replace, LinksAreFollowedAndModesKept) {
 }
 
 TEST_F(Replace, TemplateChangedBetweenPagesIsReadAfresh) {
-  // A template last changed long ago may be kept in memory between pages;
-  // a change of the same size, with its time set back, must still show.
+  // The template is read afresh for every page: a change of the same size,
+  // with its time set back, shows at the next page.
   const std::string changed =
       std::string(kTemplate).replace(kTemplate.find("white"), 5, "black");
   WriteFile("t2.html", changed);
