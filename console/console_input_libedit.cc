@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -28,13 +29,47 @@ namespace {
 // (tests read the menu from strings).
 std::streambuf* const standardInput = std::cin.rdbuf();
 
+// True when the terminal database describes `term`, so that the editor
+// knows how to move about the screen: looked up where the database is kept.
+bool TerminalTypeKnown(const std::string& term) {
+  if (term.empty() || term == "dumb" || term.find('/') != std::string::npos) {
+    return false;
+  }
+  std::vector<std::string> folders;
+  if (const char* own = std::getenv("TERMINFO")) folders.push_back(own);
+  if (const char* home = std::getenv("HOME")) {
+    folders.push_back(std::string(home) + "/.terminfo");
+  }
+  if (const char* dirs = std::getenv("TERMINFO_DIRS")) {
+    std::string list = dirs;
+    for (std::size_t start = 0, end; start <= list.size(); start = end + 1) {
+      end = std::min(list.find(':', start), list.size());
+      folders.push_back(list.substr(start, end - start));
+    }
+  }
+  for (const char* system : {"/etc/terminfo", "/lib/terminfo",
+                             "/usr/share/terminfo", "/usr/lib/terminfo"}) {
+    folders.push_back(system);
+  }
+  char hex[3];
+  std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(term[0]));
+  for (const std::string& folder : folders) {
+    for (const std::string& first :
+         {std::string(1, term[0]), std::string(hex)}) {
+      if (access((folder + "/" + first + "/" + term).c_str(), R_OK) == 0) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // Lines are edited only where both ends are a terminal the library can
 // drive: a pipe, a file or a terminal of unknown type is read as it is.
 bool WantsLineEditor() {
   const char* term = std::getenv("TERM");
   return std::cin.rdbuf() == standardInput && isatty(STDIN_FILENO) &&
-         isatty(STDOUT_FILENO) && term != nullptr && *term != '\0' &&
-         std::strcmp(term, "dumb") != 0;
+         isatty(STDOUT_FILENO) && term != nullptr && TerminalTypeKnown(term);
 }
 
 std::vector<FolderEntry> ListFolder(const std::string& folder) {

@@ -78,14 +78,17 @@ TEST_F(AtATerminal, SignalsAtAPromptLeaveTheTerminalAsItWas) {
 }
 
 TEST_F(AtATerminal, TerminalOfUnknownTypeIsReadAsItIs) {
-  // No editor: the Tab is a blank that ends the word.
-  Terminal t({TEMBRIX_EXE}, "dumb");
-  ASSERT_TRUE(t.WaitFor("Quit (Q)"));
-  t.Type("a\rtempl\tin.html\r");
-  ASSERT_TRUE(t.WaitFor("Could not open templ\r\n"));
-  t.Type("!\rq\r");
-  int status = t.Wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (const char* term : {"dumb", "no-such-terminal"}) {
+    SCOPED_TRACE(term);
+    // No editor: the Tab is a blank that ends the word.
+    Terminal t({TEMBRIX_EXE}, term);
+    ASSERT_TRUE(t.WaitFor("Quit (Q)"));
+    t.Type("a\rtempl\tin.html\r");
+    ASSERT_TRUE(t.WaitFor("Could not open templ\r\n"));
+    t.Type("!\rq\r");
+    int status = t.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
 }
 
 }  // namespace
