@@ -175,6 +175,8 @@ OutputCheck CreateReplacement(const std::string& name,
   if (HoldsZeroByte(name) || !FindOutputTarget(name, &target)) {
     return OutputCheck::kCannotCreate;
   }
+  out->target = target;
+  out->finalName = target.path;
   if (target.exists) {
     for (std::size_t i = 0; i < count; ++i) {
       if (reading[i] != nullptr && SameFile(target.id, *reading[i])) {
@@ -183,12 +185,8 @@ OutputCheck CreateReplacement(const std::string& name,
     }
     // A file the user may not write is not replaced behind the user's back.
     if (!target.writable) return OutputCheck::kCannotCreate;
-  }
-  out->target = target;
-  out->finalName = target.path;
-  // The earlier page may hold the merged bytes already: it is compared
-  // first. One that cannot be read is simply replaced.
-  if (target.exists) {
+    // The earlier page may hold the merged bytes already: it is compared
+    // first. One that cannot be read is simply replaced.
     out->oldFd = OpenForReading(target.path, nullptr);
     if (out->oldFd >= 0) return OutputCheck::kReady;
   }
