@@ -1,7 +1,7 @@
 // Runs one command with its standard input from a file and prints its wall
-// time and user time in seconds and its peak resident memory in KiB. Forking from this
-// small process, not from the benchmark script, keeps the script's own
-// memory out of the child's peak.
+// time and user time in seconds and its peak resident memory in KiB. Forking
+// from this small process, not from the benchmark script, keeps the script's
+// own memory out of the child's peak.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -1,9 +1,10 @@
+#include "console/commands.h"
+
 #include <string>
 
-#include "console/commands.h"
 #include "merge/apply_temp.h"
-#include "merge/platform.h"
-#include "merge/text.h"
+#include "platform/system.h"
+#include "platform/text.h"
 
 bool MergeList(const std::string& templateName, const std::string& listName) {
   FileIdentity listId;

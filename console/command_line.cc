@@ -3,23 +3,22 @@
 #include <iostream>
 
 #include "console/commands.h"
+#include "console/console_input.h"
 #include "merge/apply_temp.h"
-#include "merge/platform.h"
-#include "merge/text.h"
-
-#ifndef TEMBRIX_VERSION
-#define TEMBRIX_VERSION "unknown"
-#endif
+#include "platform/system.h"
+#include "platform/text.h"
 
 namespace {
 
-constexpr const char kUsage[] =
+// The usage text, around the length of the cut that output names get.
+constexpr const char kUsageHead[] =
     "Usage: tembrix\n"
     "       tembrix [--list FILE]... TEMPLATE [PAGE]...\n"
     "Gives HTML pages a common look: merges TEMPLATE with each PAGE, and with\n"
     "every page named in each list FILE, in the order given, and writes each\n"
-    "merged page into the folder temb under the page's name cut to 20\n"
-    "characters. With no arguments, tembrix runs its interactive menu.\n"
+    "merged page into the folder temb under the page's name cut to ";
+constexpr const char kUsageTail[] =
+    "\ncharacters. With no arguments, tembrix runs its interactive menu.\n"
     "\n"
     "Options:\n"
     "  -l, --list FILE  merge the pages named in FILE (separated by any\n"
@@ -32,6 +31,10 @@ constexpr const char kUsage[] =
     "template, page or list could not be opened or read, or an output could\n"
     "not be written (the other pages are still merged); 2 for a usage error.\n"
     "See tembrix(1) for more.\n";
+
+std::string Usage() {
+  return kUsageHead + std::to_string(MAXCHARS) + kUsageTail;
+}
 
 CommandLine UsageError(std::string error) {
   CommandLine line;
@@ -91,9 +94,9 @@ int RunCommandLine(const std::vector<std::string>& args) {
   CommandLine line = ParseCommandLine(args);
   switch (line.action) {
     case CommandLine::Action::kMenu:
-      return RunMenu();
+      return RunMenu(ConsoleInput());
     case CommandLine::Action::kHelp:
-      std::cout << kUsage << std::flush;
+      std::cout << Usage() << std::flush;
       return kExitAllWritten;
     case CommandLine::Action::kVersion:
       std::cout << "tembrix " TEMBRIX_VERSION "\n" << std::flush;

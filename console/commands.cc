@@ -3,9 +3,8 @@
 #include <iostream>
 #include <string>
 
-#include "console/console_input.h"
 #include "merge/apply_temp.h"
-#include "merge/platform.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -20,8 +19,8 @@ void ShowMenu() {
 
 }  // namespace
 
-int RunMenu() {
-  Source console(ConsoleInput(), &std::cout);
+int RunMenu(std::streambuf* input) {
+  Source console(input, &std::cout);
   char choice = 'a';
   while (choice != 'q' && choice != 'Q') {
     ShowMenu();

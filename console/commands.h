@@ -4,14 +4,15 @@
 #ifndef CONSOLE_COMMANDS_H_
 #define CONSOLE_COMMANDS_H_
 
+#include <streambuf>
 #include <string>
 
 #include "merge/token_reader.h"
 
 // Shows the menu, takes a one-character choice and runs its command, until
-// the user quits with Q or q or the console input ends. Reads standard input
-// and writes standard output; gives the exit status, always 0.
-int RunMenu();
+// the user quits with Q or q or `input` (the console input, or text that
+// tests give) ends. Writes standard output; gives the exit status, always 0.
+int RunMenu(std::streambuf* input);
 
 // Applies a template to one input file, asking for both names again after a
 // template or input that could not be opened. A template name beginning with

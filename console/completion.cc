@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "merge/platform.h"
 #include "merge/scan.h"
+#include "platform/system.h"
 
 namespace {
 

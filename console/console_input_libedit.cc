@@ -1,6 +1,8 @@
 // The console input on POSIX systems with the line-editing library: lines
 // typed at a terminal are edited, completed and recalled; any other input
 // is read as it is.
+#include "console/console_input.h"
+
 #include <dirent.h>
 #include <histedit.h>
 #include <langinfo.h>
@@ -20,14 +22,9 @@
 #include <vector>
 
 #include "console/completion.h"
-#include "console/console_input.h"
-#include "merge/platform.h"
+#include "platform/system.h"
 
 namespace {
-
-// The standard input's own buffer, as it was before anyone swapped it
-// (tests read the menu from strings).
-std::streambuf* const standardInput = std::cin.rdbuf();
 
 // True when the terminal database describes `term`, so that the editor
 // knows how to move about the screen: looked up where the database is kept.
@@ -68,8 +65,8 @@ bool TerminalTypeKnown(const std::string& term) {
 // drive: a pipe, a file or a terminal of unknown type is read as it is.
 bool WantsLineEditor() {
   const char* term = std::getenv("TERM");
-  return std::cin.rdbuf() == standardInput && isatty(STDIN_FILENO) &&
-         isatty(STDOUT_FILENO) && term != nullptr && TerminalTypeKnown(term);
+  return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) && term != nullptr &&
+         TerminalTypeKnown(term);
 }
 
 std::vector<FolderEntry> ListFolder(const std::string& folder) {
@@ -147,11 +144,12 @@ const char* NoPrompt(EditLine*) { return ""; }
 EditLine* editing = nullptr;
 struct termios terminalBefore;
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-struct sigaction previous[4];
+constexpr int kStopCount = sizeof kStopSignals / sizeof kStopSignals[0];
+struct sigaction previous[kStopCount];
 
 void PutTerminalBackAndStop(int sig) {
   tcsetattr(STDIN_FILENO, TCSANOW, &terminalBefore);
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < kStopCount; ++i) {
     if (kStopSignals[i] == sig) sigaction(sig, &previous[i], nullptr);
   }
   raise(sig);  // delivered as this handler returns
@@ -192,7 +190,7 @@ class SignalsAtPrompt {
   explicit SignalsAtPrompt(EditLine* editor) {
     editing = editor;
     tcgetattr(STDIN_FILENO, &terminalBefore);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kStopCount; ++i) {
       InstallHandler(kStopSignals[i], PutTerminalBackAndStop, &previous[i]);
       // A signal ignored when the program started stays ignored.
       if (previous[i].sa_handler == SIG_IGN) {
@@ -204,7 +202,7 @@ class SignalsAtPrompt {
     InstallHandler(SIGWINCH, ResizeAtPrompt, &winch_);
   }
   ~SignalsAtPrompt() {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < kStopCount; ++i)
       sigaction(kStopSignals[i], &previous[i], nullptr);
     sigaction(SIGTSTP, &tstp_, nullptr);
     sigaction(SIGCONT, &cont_, nullptr);

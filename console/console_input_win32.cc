@@ -3,6 +3,8 @@
 // the read so that a file name can be completed, and the line goes on from
 // there. A console window's characters reach the program as UTF-8. Piped
 // or redirected input is read as it is.
+#include "console/console_input.h"
+
 #include <windows.h>
 
 #include <iostream>
@@ -10,9 +12,8 @@
 #include <vector>
 
 #include "console/completion.h"
-#include "console/console_input.h"
-#include "merge/platform.h"
-#include "merge/platform_win32.h"
+#include "platform/system.h"
+#include "platform/wide_win32.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "merge/scan.h"
-#include "merge/text.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ bool IsOneOf(std::string_view word, Words words) {
 void PassWordRest(Source& in, Sink* out) {
   for (std::string_view piece = TakeWordPiece(in); !piece.empty();
        piece = TakeWordPiece(in)) {
-    if (out != nullptr) Write(*out, piece);
+    if (out != nullptr) out->Write(piece);
   }
 }
 
@@ -58,11 +58,11 @@ void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
     bool stop = false;
     const char* hit = FindStop(begin, end, trigger, stops, starts, &stop);
     if (hit == nullptr) {
-      Write(out, begin, end - begin);
+      out.Write(begin, end - begin);
       Skip(in, end - begin);
       continue;
     }
-    Write(out, begin, hit - begin);
+    out.Write(begin, hit - begin);
     if (stop) {
       Skip(in, hit + 1 - begin);
       TakeWordPiece(in);  // the stop word, which ends inside the block
@@ -74,8 +74,8 @@ void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
     WordHead w;
     w.size = TakeWordHead(in, w.text, kLongWord);
     if (w.size < kLongWord && IsOneOf(w.view(), stops)) return;
-    Write(out, &trigger, 1);
-    Write(out, w.view());
+    out.Write(&trigger, 1);
+    out.Write(w.view());
     if (w.size == kLongWord) PassWordRest(in, &out);
   }
 }
@@ -88,7 +88,7 @@ bool PassThrough(Source& in, char last, Sink* out) {
     std::size_t run = hit == nullptr
                           ? ahead.size()
                           : static_cast<const char*>(hit) - ahead.data() + 1;
-    if (out != nullptr) Write(*out, ahead.data(), run);
+    if (out != nullptr) out->Write(ahead.data(), run);
     Skip(in, run);
     if (hit != nullptr) return true;
   }
@@ -100,7 +100,7 @@ void CopyHeadTag(Source& input, Sink& out) {
   while (Look(input) != kEndOfInput) {
     WordHead w = TakeShortWord(input);
     if (IsOneOf(w.view(), {"<head>", "<HEAD>"})) {
-      Write(out, w.view());
+      out.Write(w.view());
       return;
     }
   }
@@ -109,19 +109,19 @@ void CopyHeadTag(Source& input, Sink& out) {
 // Skips words up to a body tag. When `out` is set the tag is written in
 // lower case: "<body>" alone, or "<body ", a newline and the attributes as
 // they stand, closing '>' included. When `out` is null the tag is dropped.
-void FindBodyTag(Source& in, Sink* out) {
+void CopyBodyTag(Source& in, Sink* out) {
   bool hasBodyTag = false;
   while (Look(in) != kEndOfInput) {
     WordHead w = TakeShortWord(in);
     if (IsOneOf(w.view(), {"<body", "<BODY"})) {
       if (out != nullptr) {
-        Write(*out, "<body \n");
+        out->Write("<body \n");
         hasBodyTag = true;
       }
       if (PassThrough(in, '>', out)) w.text[w.size++] = '>';
     }
     if (IsOneOf(w.view(), {"<body>", "<BODY>"})) {
-      if (out != nullptr && !hasBodyTag) Write(*out, "<body>");
+      if (out != nullptr && !hasBodyTag) out->Write("<body>");
       return;
     }
   }
@@ -129,7 +129,7 @@ void FindBodyTag(Source& in, Sink* out) {
 
 void CopyRest(Source& in, Sink& out) {
   for (std::string_view ahead = Ahead(in); !ahead.empty(); ahead = Ahead(in)) {
-    Write(out, ahead);
+    out.Write(ahead);
     Skip(in, ahead.size());
   }
 }
@@ -169,7 +169,7 @@ bool OpenOutput(const std::string& outputName,
     return Refuse(outputName,
                   "The output file would be outside the folder temb");
   }
-  switch (CreateReplacement(outputName, reading, 3, &out.file)) {
+  switch (out.CreateReplacement(outputName, reading, 3)) {
     case OutputCheck::kBeingRead:
       return Refuse(
           outputName,
@@ -209,9 +209,9 @@ void MergePages(Source& templ, Source& input, Sink& out) {
   CopyUntil(templ, '<', {"head>", "HEAD>"}, out);
   CopyHeadTag(input, out);
   CopyUntil(input, '<', {"/HEAD>", "/head>"}, out);
-  FindBodyTag(templ, &out);
+  CopyBodyTag(templ, &out);
   CopyUntil(templ, '#', {"###"}, out);
-  FindBodyTag(input, nullptr);
+  CopyBodyTag(input, nullptr);
   CopyUntil(input, '<', {"/body", "/BODY", "/body>", "/BODY>"}, out);
   CopyRest(templ, out);
 }
@@ -241,7 +241,7 @@ MergeOutcome MergeFile(const std::string& templateName,
   // A page cut short by a read error must not replace the earlier one.
   bool templWhole = ReadWhole(templ, templateName);
   bool inputWhole = ReadWhole(input, inputName);
-  bool written = FinishSink(out, templWhole && inputWhole);
+  bool written = out.Finish(templWhole && inputWhole);
   if (!written && opened) WriteLine("Could not write " + ShownName(outputName));
   return opened && written && templWhole && inputWhole
              ? MergeOutcome::kWritten

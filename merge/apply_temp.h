@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <string>
 
-#include "merge/platform.h"
 #include "merge/token_reader.h"
+#include "platform/output.h"
+#include "platform/system.h"
 
 // The greatest number of characters of an input name that go into the
 // output name.

@@ -1,5 +1,5 @@
 // The scanner's public side: the stop-word test, and the choice of kernel,
-// made once at start-up. This is the only file of the scanner that knows
+// made at first use. This is the only file of the scanner that knows
 // which kernels the build has.
 #include "merge/scan.h"
 
@@ -22,6 +22,9 @@ constexpr Kernel kPlain = {ScanKernel::kPlain, FindWhitespacePlain,
 
 #if defined(__x86_64__) && !defined(TEMBRIX_SCALAR_SCAN)
 constexpr Kernel kSse2 = {ScanKernel::kSse2, FindWhitespaceSse2, FindStopSse2};
+// The AVX2 kernel keeps the SSE2 whitespace search: it looks for the end of
+// a word, which nearly always comes within its first 16 bytes, so wider
+// loads would only add work before the answer.
 constexpr Kernel kAvx2 = {ScanKernel::kAvx2, FindWhitespaceSse2, FindStopAvx2};
 
 std::vector<Kernel> Runnable() {

@@ -1,8 +1,8 @@
 // The block scanner under the copying phases and the word search: where
 // whitespace is, and where a copy loop must stop. It looks at 64 bytes at a
 // time through bit masks computed by a kernel for the processor (plain C++,
-// SSE2 or AVX2), chosen once at start-up; every kernel gives the same
-// answers as the plain one.
+// SSE2 or AVX2), chosen at first use; every kernel gives the same answers as
+// the plain one.
 #ifndef MERGE_SCAN_H_
 #define MERGE_SCAN_H_
 
@@ -56,7 +56,7 @@ const char* FindStop(const char* begin, const char* end, char trigger,
 enum class ScanKernel { kPlain, kSse2, kAvx2 };
 
 // The kernels this build has and this processor can run, the plain one
-// first and the one chosen at start-up last.
+// first and the one chosen at first use last.
 std::vector<ScanKernel> AvailableScanKernels();
 
 // Makes the scanner use `kernel`, one of AvailableScanKernels(), so that

@@ -2,9 +2,9 @@
 // eight at a time for the whitespace search. The reference every other
 // kernel is tested against, and the only kernel of a build without x86-64
 // vector code.
-#include <cstring>
-
 #include "merge/scan_kernel.h"
+
+#include <cstring>
 
 WindowMasks PlainMasks(const char* data, std::size_t size, char trigger,
                        const StopStarts& starts) {

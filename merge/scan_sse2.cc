@@ -1,8 +1,8 @@
 // The SSE2 kernel, for every x86-64 processor: masks 16 bytes at a time,
 // and the whitespace search 64 and 16 at a time.
-#include <emmintrin.h>
-
 #include "merge/scan_kernel.h"
+
+#include <emmintrin.h>
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "merge/platform.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -76,12 +76,6 @@ Source::Source(int fd, Decoder decoder)
       decoder(decoder),
       block(new char[kBlockSize]),
       raw(decoder.Transparent() ? nullptr : new char[kRawSize]) {}
-
-Source::Source(std::string_view bytes)
-    : decoder(false, false), block(new char[kBlockSize]) {
-  end = std::min(bytes.size(), kBlockSize);
-  std::copy(bytes.begin(), bytes.begin() + end, block.get());
-}
 
 Source::Source(std::streambuf* stream, std::ostream* tie)
     : stream(stream),

@@ -14,9 +14,9 @@
 #include <string>
 #include <string_view>
 
-#include "merge/platform.h"
 #include "merge/scan.h"
-#include "merge/text.h"
+#include "platform/system.h"
+#include "platform/text.h"
 
 // What Look gives when there is no character to deliver; distinct from every
 // byte value.
@@ -29,8 +29,6 @@ struct Source {
   // Reads an open file through `decoder`, and closes it when the source
   // goes. By default a page: text mode undone where files have it.
   explicit Source(int fd, Decoder decoder = Decoder(TEXT_MODE_FILES, false));
-  // Reads `bytes`, copied into the source's own block; at most kBlockSize.
-  explicit Source(std::string_view bytes);
   // Reads a stream buffer (the console, or text in memory). `tie`, when set,
   // is flushed before every read from it, so a prompt shows before a wait.
   explicit Source(std::streambuf* stream, std::ostream* tie = nullptr);

@@ -115,10 +115,10 @@ TEST_F(FileEquivalence, LargePagesReadFromFilesInBlocks) {
     Source ts(OpenForReading("t.html", nullptr));
     Source is(OpenForReading("i.html", nullptr));
     Sink out;
-    ASSERT_EQ(CreateReplacement("temb/o.html", nullptr, 0, &out.file),
+    ASSERT_EQ(out.CreateReplacement("temb/o.html", nullptr, 0),
               OutputCheck::kReady);
     MergePages(ts, is, out);
-    ASSERT_TRUE(FinishSink(out, true));
+    ASSERT_TRUE(out.Finish(true));
     ASSERT_TRUE(ReadFile("temb/o.html") == ReferenceMerge(t, i)) << round;
   }
 }

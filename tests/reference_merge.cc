@@ -93,6 +93,6 @@ std::string ProgramMerge(std::streambuf* templ, std::streambuf* input) {
   Source i(input);
   Sink out(o.rdbuf());
   MergePages(t, i, out);
-  FinishSink(out, true);
+  out.Finish(true);
   return o.str();
 }

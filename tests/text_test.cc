@@ -1,7 +1,7 @@
 // Names and encodings: the cut of a name, names shown on the console,
 // Windows device names, and decoding of text mode, byte-order marks and
 // UTF-16 lists, fed whole and one byte at a time.
-#include "merge/text.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 

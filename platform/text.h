@@ -2,8 +2,8 @@
 // an input name, names made safe to show on a console, Windows device names,
 // and the decoding of file bytes into the characters the reader sees (line
 // ends of text mode, byte-order marks, UTF-16 list files).
-#ifndef MERGE_TEXT_H_
-#define MERGE_TEXT_H_
+#ifndef PLATFORM_TEXT_H_
+#define PLATFORM_TEXT_H_
 
 #include <cstddef>
 #include <string>
@@ -67,4 +67,4 @@ struct Decoder {
   unsigned highSurrogate_ = 0;  // a UTF-16 high half waiting for its pair
 };
 
-#endif  // MERGE_TEXT_H_
+#endif  // PLATFORM_TEXT_H_

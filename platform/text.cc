@@ -1,4 +1,4 @@
-#include "merge/text.h"
+#include "platform/text.h"
 
 #include <cstring>
 

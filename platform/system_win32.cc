@@ -1,9 +1,10 @@
-// The platform layer on Windows: names are UTF-8 inside the program and
-// reach the system through its wide-character API, so a name opens the file
-// Explorer shows under it in any script; pages are written as text-mode
-// files hold them (CR LF);
-// outputs are replaced by MoveFileExW; a console window is read and written
-// as characters.
+// The system on Windows: names are UTF-8 inside the program and reach the
+// system through its wide-character API, so a name opens the file Explorer
+// shows under it in any script; pages are written as text-mode files hold
+// them (CR LF); outputs are replaced by MoveFileExW; console lines are
+// written to a console window as characters.
+#include "platform/system.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -15,9 +16,9 @@
 #include <cstdio>
 #include <iostream>
 
-#include "merge/platform.h"
-#include "merge/platform_win32.h"
-#include "merge/text.h"
+#include "platform/replace.h"
+#include "platform/text.h"
+#include "platform/wide_win32.h"
 
 const char* const OUTPUT_PREFIX = "temb\\";
 
@@ -143,9 +144,13 @@ bool IsConsole(DWORD which) {
 
 }  // namespace
 
-void StartProcess() {
+void SetUpProcess() {
   // No dialog box for a drive with no disk in it: the open just fails.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  RemoveTempOnStop();
+}
+
+void RemoveTempOnStop() {
   InitializeCriticalSection(&tempLock);
   SetConsoleCtrlHandler(RemoveTempAndEnd, TRUE);
 }
@@ -232,7 +237,7 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
 }
 
 int CreateTempFile(const std::string& tempName, const OutputTarget& target,
-                   Replacement*) {
+                   bool*) {
   TempHeld held;
   int fd = _wopen(SystemPath(tempName).c_str(), kTempFlags,
                   static_cast<int>(target.mode));

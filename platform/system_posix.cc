@@ -1,5 +1,7 @@
-// The platform layer on Linux and other POSIX systems: names are bytes,
-// files are read and written as they are, outputs are replaced by rename.
+// The system on Linux and other POSIX systems: names are bytes, files are
+// read and written as they are, outputs are replaced by rename.
+#include "platform/system.h"
+
 #include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -14,7 +16,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "merge/platform.h"
+#include "platform/replace.h"
 
 const char* const OUTPUT_PREFIX = "temb/";
 const bool TEXT_MODE_FILES = false;
@@ -108,7 +110,7 @@ bool FollowLinks(const std::string& name, std::string* target, bool* exists,
 
 }  // namespace
 
-void StartProcess() {
+void SetUpProcess() {
   // A console that goes away (tembrix | head) or a file size limit must
   // not kill the run: the failed write is reported and the run goes on.
   std::signal(SIGPIPE, SIG_IGN);
@@ -119,6 +121,10 @@ void StartProcess() {
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
   mallopt(M_TRIM_THRESHOLD, 4 << 20);
 #endif
+  RemoveTempOnStop();
+}
+
+void RemoveTempOnStop() {
   for (int sig : kStopSignals) {
     struct sigaction action;
     if (sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
@@ -232,7 +238,7 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
 }
 
 int CreateTempFile(const std::string& tempName, const OutputTarget& target,
-                   Replacement* out) {
+                   bool* bitsApplied) {
   SignalsHeld held;
   int fd = OpenRetrying(tempName.c_str(), kTempFlags,
                         target.setMode ? 0600 : target.mode);
@@ -247,7 +253,7 @@ int CreateTempFile(const std::string& tempName, const OutputTarget& target,
     // Not permitted (a file system that squashes root): the page becomes
     // ours, as a copy would.
   }
-  if (target.setMode && fchmod(fd, target.mode) != 0) out->settled = false;
+  if (target.setMode && fchmod(fd, target.mode) != 0) *bitsApplied = false;
   return fd;
 }
 
@@ -256,7 +262,7 @@ bool EndReplacement(Replacement& file, bool keep) {
   bool ok = CloseFile(file.fd);
   file.fd = -1;
   bool replaced =
-      ok && keep && file.settled &&
+      ok && keep && file.bitsApplied &&
       std::rename(file.tempName.c_str(), file.finalName.c_str()) == 0;
   if (!replaced) unlink(file.tempName.c_str());
   tempBeingWritten[0] = '\0';

@@ -1,0 +1,269 @@
+// The output sink, the same on every system: the comparison with the
+// earlier page, the temporary file made at the first byte that differs, and
+// the steps of replacing an output around the per-system ones.
+#include "platform/output.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/replace.h"
+#include "platform/text.h"
+
+namespace {
+
+// Writing to the disk starts behind the writes, a few MiB at a time, so a
+// large page is mostly on its way by the time it replaces the output, where
+// the file system may wait for it.
+constexpr std::uint64_t kWritebackStep = 8 << 20;
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.index == b.index;
+}
+
+// A fresh name for a temporary file in `folder` (empty, or ending in a
+// separator): ".tembrix-" and six random letters or digits.
+std::string TempNameIn(const std::string& folder) {
+  static const char kChars[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::uint64_t state = 0;
+  if (state == 0) {
+    // Two runs started together differ in the clock or in where the system
+    // put their stack; the exclusive create settles the rest.
+    int local = 0;
+    state =
+        static_cast<std::uint64_t>(std::chrono::high_resolution_clock::now()
+                                       .time_since_epoch()
+                                       .count()) ^
+        (static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&local))
+         << 16) ^
+        1;
+  }
+  std::string name = folder + ".tembrix-";
+  for (int i = 0; i < 6; ++i) {
+    state ^= state << 13;  // xorshift: cheap, and plenty for a name
+    state ^= state >> 7;
+    state ^= state << 17;
+    name += kChars[state % (sizeof kChars - 1)];
+  }
+  return name;
+}
+
+}  // namespace
+
+Sink::Sink()
+    : file_(new Replacement),
+      block_(new char[kBlockSize]),
+      encoded_(TEXT_MODE_FILES ? new char[2 * kBlockSize] : nullptr) {}
+
+Sink::Sink(std::streambuf* stream) : stream_(stream) {}
+
+Sink::~Sink() {
+  if (file_ == nullptr) return;
+  if (file_->fd >= 0) EndReplacement(*file_, false);
+  StopComparing();
+}
+
+OutputCheck Sink::CreateReplacement(const std::string& name,
+                                    const FileIdentity* const* reading,
+                                    std::size_t count) {
+  OutputTarget target;
+  if (HoldsZeroByte(name) || !FindOutputTarget(name, &target)) {
+    return OutputCheck::kCannotCreate;
+  }
+  file_->target = target;
+  file_->finalName = target.path;
+  if (target.exists) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (reading[i] != nullptr && SameFile(target.id, *reading[i])) {
+        return OutputCheck::kBeingRead;
+      }
+    }
+    // A file the user may not write is not replaced behind the user's back.
+    if (!target.writable) return OutputCheck::kCannotCreate;
+    // The earlier page may hold the merged bytes already: it is compared
+    // first. One that cannot be read is simply replaced.
+    file_->earlierFd = OpenForReading(target.path, nullptr);
+    if (file_->earlierFd >= 0) return OutputCheck::kReady;
+  }
+  return StartTemporary() ? OutputCheck::kReady : OutputCheck::kCannotCreate;
+}
+
+void Sink::Write(const char* data, std::size_t size) {
+  if (stream_ != nullptr) {
+    if (stream_->sputn(data, static_cast<std::streamsize>(size)) !=
+        static_cast<std::streamsize>(size)) {
+      failed_ = true;
+    }
+    return;
+  }
+  // After a failed write nothing more goes out: a later run must not land
+  // in the file as if it followed what was lost.
+  if ((file_->fd < 0 && file_->earlierFd < 0) || failed_) return;
+  // Pieces gather in the block; a large run with nothing before it in the
+  // block goes out as it is, saving the copy.
+  bool large = size >= kBlockSize / 4;
+  if (used_ + size <= kBlockSize && !(large && used_ == 0)) {
+    std::memcpy(block_.get() + used_, data, size);
+    used_ += size;
+    return;
+  }
+  FlushBlock();
+  if (failed_) return;
+  if (large) {
+    EmitMerged(data, size);
+  } else {
+    std::memcpy(block_.get(), data, size);
+    used_ = size;
+  }
+}
+
+bool Sink::Finish(bool keep) {
+  if (stream_ != nullptr) {
+    if (stream_->pubsync() != 0) failed_ = true;
+    return !failed_;
+  }
+  FlushBlock();
+  if (file_->earlierFd >= 0) {
+    // Unchanged, or cut short by a read error: the earlier page stays.
+    if (!keep || EarlierPageEnds()) {
+      StopComparing();
+      return !failed_;
+    }
+    Diverge();
+  }
+  if (file_->fd < 0) return !failed_;
+  if (!EndReplacement(*file_, keep && !failed_)) failed_ = true;
+  return !failed_;
+}
+
+bool Sink::StartTemporary() {
+  // A fresh name each time, created exclusively, so that a link or a file of
+  // that name is never used.
+  std::string folder = FolderOf(file_->finalName);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string tempName = TempNameIn(folder);
+    int fd = CreateTempFile(tempName, file_->target, &file_->bitsApplied);
+    if (fd >= 0) {
+      file_->fd = fd;
+      file_->tempName = tempName;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  return false;
+}
+
+void Sink::WriteToFile(const char* data, std::size_t size) {
+  if (!WriteAll(file_->fd, data, size)) {
+    failed_ = true;
+    return;
+  }
+  written_ += size;
+  if (written_ - writeback_ >= kWritebackStep) {
+    StartWriteback(file_->fd, writeback_, written_ - writeback_);
+    writeback_ = written_;
+  }
+}
+
+// Stops comparing with the earlier page, which stays as it is.
+void Sink::StopComparing() {
+  if (file_->earlierFd >= 0) CloseFile(file_->earlierFd);
+  file_->earlierFd = -1;
+}
+
+// The merged page differs from the earlier one from here on: the temporary
+// file is created and given the bytes found equal so far, read back from
+// the earlier page, so that no page is ever held whole.
+void Sink::Diverge() {
+  int earlierFd = file_->earlierFd;
+  file_->earlierFd = -1;
+  if (!StartTemporary()) failed_ = true;
+  // Most pages differ within the earlier page's first block, which is
+  // still at hand.
+  if (earlierOffset_ == 0 && !failed_) {
+    if (earlierMatched_ > 0) {
+      WriteToFile(earlier_.get(), static_cast<std::size_t>(earlierMatched_));
+    }
+    CloseFile(earlierFd);
+    return;
+  }
+  for (std::uint64_t at = 0; at < earlierMatched_ && !failed_;) {
+    std::ptrdiff_t got =
+        ReadAt(earlierFd, earlier_.get(),
+               static_cast<std::size_t>(
+                   std::min<std::uint64_t>(kBlockSize, earlierMatched_ - at)),
+               at);
+    if (got <= 0) {
+      failed_ = true;
+      break;
+    }
+    WriteToFile(earlier_.get(), static_cast<std::size_t>(got));
+    at += static_cast<std::uint64_t>(got);
+  }
+  CloseFile(earlierFd);
+}
+
+// How many of `size` bytes bound for the disk equal the earlier page's
+// next bytes; fewer at the first difference, or where the earlier page
+// ends or cannot be read.
+std::size_t Sink::MatchEarlierPage(const char* data, std::size_t size) {
+  // The block for the earlier page comes only when there is one to read.
+  if (!earlier_) earlier_.reset(new char[kBlockSize]);
+  std::size_t matched = 0;
+  while (matched < size) {
+    if (earlierPos_ == earlierEnd_) {
+      std::ptrdiff_t got =
+          ReadBlock(file_->earlierFd, earlier_.get(), kBlockSize);
+      if (got <= 0) break;
+      earlierOffset_ += earlierEnd_;
+      earlierPos_ = 0;
+      earlierEnd_ = static_cast<std::size_t>(got);
+    }
+    std::size_t n = std::min(size - matched, earlierEnd_ - earlierPos_);
+    if (std::memcmp(data + matched, earlier_.get() + earlierPos_, n) != 0) {
+      break;
+    }
+    earlierPos_ += n;
+    earlierMatched_ += n;
+    matched += n;
+  }
+  return matched;
+}
+
+// True when the earlier page has no bytes beyond those compared.
+bool Sink::EarlierPageEnds() {
+  char probe;
+  return earlierPos_ == earlierEnd_ &&
+         ReadBlock(file_->earlierFd, &probe, 1) == 0;
+}
+
+// Bytes as they are on the disk: compared while the earlier page holds
+// them, written from the first that differs.
+void Sink::Emit(const char* data, std::size_t size) {
+  if (file_->earlierFd >= 0) {
+    std::size_t matched = MatchEarlierPage(data, size);
+    if (matched == size) return;
+    Diverge();
+    data += matched;
+    size -= matched;
+  }
+  if (!failed_ && file_->fd >= 0) WriteToFile(data, size);
+}
+
+// Merged bytes, in text mode where files have it: every newline as CR LF.
+void Sink::EmitMerged(const char* data, std::size_t size) {
+  if (!TEXT_MODE_FILES) return Emit(data, size);
+  while (size > 0 && !failed_) {
+    std::size_t n = std::min(size, kBlockSize);
+    Emit(encoded_.get(), ToTextMode(data, n, encoded_.get()));
+    data += n;
+    size -= n;
+  }
+}
+
+void Sink::FlushBlock() {
+  if (used_ > 0 && !failed_) EmitMerged(block_.get(), used_);
+  used_ = 0;
+}

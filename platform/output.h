@@ -1,0 +1,92 @@
+// The output of a merge: merged bytes go to a temporary file beside the
+// output, which replaces the output whole once the page is complete, so the
+// earlier page stays until then. While the earlier page holds the same
+// bytes they are only compared, and an unchanged output is left untouched.
+// What differs per system is in the folder's own files behind it.
+#ifndef PLATFORM_OUTPUT_H_
+#define PLATFORM_OUTPUT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+#include "platform/system.h"
+
+// The per-system state of one replacement, private to the folder.
+struct Replacement;
+
+// How preparing an output ended.
+enum class OutputCheck {
+  kReady,         // bytes may be written
+  kCannotCreate,  // no place to write, or not a regular file to replace
+  kBeingRead,     // the output is one of the files being read
+};
+
+// Where merged bytes go: an output file, a stream buffer (tests and
+// in-memory use), or nowhere until CreateReplacement has found a place.
+// Writes are buffered in blocks and go out when the block fills or the
+// sink is finished.
+class Sink {
+ public:
+  // A sink for an output file. Bytes are dropped until CreateReplacement
+  // has made it ready. The blocks are allocated here, or for the earlier
+  // page when it is first read, before any file is created.
+  Sink();
+  explicit Sink(std::streambuf* stream);
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+  // An unfinished file is discarded: the output stays as it was.
+  ~Sink();
+
+  // Prepares to replace the output `name`: follows links to the file that
+  // would be replaced, refuses one that is not a regular file, one the user
+  // may not write (or whose folder the user may not write), one whose
+  // identity cannot be found, or one of the `count` files in `reading`.
+  // Then opens the earlier page to compare with, or, when there is none or
+  // it cannot be read, creates the temporary file at once. The output
+  // itself is not touched.
+  OutputCheck CreateReplacement(const std::string& name,
+                                const FileIdentity* const* reading,
+                                std::size_t count);
+
+  // Appends bytes, written with their explicit length.
+  void Write(const char* data, std::size_t size);
+  void Write(std::string_view text) { Write(text.data(), text.size()); }
+
+  // Writes what is still buffered, closes the file and, when `keep` and
+  // every write succeeded, replaces the output with it. An earlier page that
+  // holds exactly the merged bytes is left as it is, untouched. False when a
+  // write, the close or the replacement failed, so that a full disk is
+  // never taken for success.
+  bool Finish(bool keep);
+
+ private:
+  bool StartTemporary();
+  void WriteToFile(const char* data, std::size_t size);
+  void StopComparing();
+  void Diverge();
+  std::size_t MatchEarlierPage(const char* data, std::size_t size);
+  bool EarlierPageEnds();
+  void Emit(const char* data, std::size_t size);
+  void EmitMerged(const char* data, std::size_t size);
+  void FlushBlock();
+
+  std::unique_ptr<Replacement> file_;
+  std::streambuf* stream_ = nullptr;
+  std::unique_ptr<char[]> block_;
+  std::size_t used_ = 0;
+  std::unique_ptr<char[]> encoded_;  // the block in text mode, where files are
+  std::unique_ptr<char[]> earlier_;  // bytes of the earlier page, compared
+  std::uint64_t earlierOffset_ = 0;  // where in the earlier page they begin
+  std::size_t earlierPos_ = 0;
+  std::size_t earlierEnd_ = 0;
+  std::uint64_t earlierMatched_ = 0;  // bytes found equal to the earlier page
+  std::uint64_t written_ = 0;         // bytes written to the file so far
+  std::uint64_t writeback_ = 0;  // bytes whose writing to the disk has begun
+  bool failed_ = false;  // a write went wrong; sticky, nothing more is written
+};
+
+#endif  // PLATFORM_OUTPUT_H_

@@ -1,0 +1,76 @@
+// Inside the platform folder: the file calls that only the output uses, and
+// the per-system steps of replacing an output, one file per system behind
+// this header (replace_posix.cc, replace_win32.cc). Nothing outside
+// platform/ includes it.
+#ifndef PLATFORM_REPLACE_H_
+#define PLATFORM_REPLACE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/system.h"
+
+// True for a name holding a zero byte, which no path can hold.
+bool HoldsZeroByte(const std::string& name);
+
+// ReadBlock from `offset` of the file, wherever its position is.
+std::ptrdiff_t ReadAt(int fd, char* data, std::size_t size,
+                      std::uint64_t offset);
+
+// Writes all of `data`, retrying partial writes; false on any error.
+bool WriteAll(int fd, const char* data, std::size_t size);
+
+// Asks the system to start writing `size` bytes at `offset` of the file to
+// the disk, without waiting; a hint, where the system takes one (Linux).
+void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size);
+
+// Makes a stop signal or console event remove the temporary file being
+// written on its way out of the program. Called once, at set-up.
+void RemoveTempOnStop();
+
+// The file an output name leads to, as each platform file finds it.
+struct OutputTarget {
+  std::string path;        // links followed where the platform has them
+  bool exists = false;     // the file is there now
+  FileIdentity id;         // when it exists
+  bool writable = true;    // when it exists: the user may replace it
+  std::uint32_t mode = 0;  // permission bits for the temporary file
+  bool setMode = false;    // the bits must be set after the create
+  std::uint32_t user = 0;  // the owner to give the temporary file...
+  std::uint32_t group = 0;
+  bool setOwner = false;  // ...when it is not the runner
+};
+
+// Fills *target for the output `name`; false when nothing can be written
+// under that name (not a regular file, or a path that cannot be looked at).
+bool FindOutputTarget(const std::string& name, OutputTarget* target);
+
+// The replacement of an output: the earlier page, read to compare while the
+// merged page is produced, and the temporary file that replaces it, created
+// at the first byte that differs (at once when there is nothing to compare
+// with).
+struct Replacement {
+  int fd = -1;            // the temporary file, once it exists
+  std::string tempName;   // beside the file it replaces
+  std::string finalName;  // the output after links are followed
+  OutputTarget target;
+  // False when the temporary file could not be given the output's
+  // permission bits: it must not take the output's place.
+  bool bitsApplied = true;
+  int earlierFd = -1;  // the earlier page, while it may yet stay as it is
+};
+
+// Creates the temporary file `tempName` exclusively for `target`, and makes
+// it known to the handler that removes it when the program is stopped.
+// Gives the descriptor, or -1 with errno set (EEXIST: the name is taken).
+// Clears *bitsApplied when the permission bits could not be set.
+int CreateTempFile(const std::string& tempName, const OutputTarget& target,
+                   bool* bitsApplied);
+
+// Closes the temporary file and, when `keep`, puts it in place of the output
+// in one step; otherwise, or when that fails, removes it. False when the
+// close or the replacement failed, or the bits were not applied.
+bool EndReplacement(Replacement& file, bool keep);
+
+#endif  // PLATFORM_REPLACE_H_

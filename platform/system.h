@@ -1,0 +1,78 @@
+// What the program needs of the operating system, apart from replacing an
+// output (platform/output.h): the output folder's separator, names, files
+// opened and read by name, process set-up, the program's arguments and
+// console lines. Each system has its own .cc file behind this header
+// (system_posix.cc, system_win32.cc); what they share is plain code in
+// system.cc and in platform/text.h (names and encodings).
+#ifndef PLATFORM_SYSTEM_H_
+#define PLATFORM_SYSTEM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The folder the merged pages go to, with the platform's directory
+// separator after it: "temb\" on Windows, "temb/" elsewhere.
+extern const char* const OUTPUT_PREFIX;
+
+// True where files are in text mode: CR LF reads as a newline, and every
+// newline written becomes CR LF (Windows).
+extern const bool TEXT_MODE_FILES;
+
+// True for a byte that separates folders in a path: '/' everywhere, and
+// '\\' too on Windows.
+bool IsSeparator(char c);
+
+// The folder part of `path` with its last separator ("temb/" of
+// "temb/a.html"), or empty when it has none.
+std::string FolderOf(const std::string& path);
+
+// Size of every read and write block.
+constexpr std::size_t kBlockSize = 128 * 1024;
+
+// Sets the process up before the menu or the command line: a console that
+// goes away or a file size limit must not kill a run midway, and a run
+// stopped by a signal or a console event removes the temporary files it was
+// writing.
+void SetUpProcess();
+
+// The program's arguments after its name, in the program's own form of
+// names: UTF-8 on Windows, read from the wide command line, so a name in any
+// script arrives whole whatever the code page; bytes elsewhere.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Takes a name read from the console or a list file into the program's own
+// form, UTF-8 on Windows: there a name that is not valid UTF-8 is read in
+// the system's ANSI code page. Unchanged elsewhere, where names are bytes.
+std::string NameFromBytes(std::string bytes);
+
+// Which file on the disk an open file or a path is, so that a merge can
+// refuse to replace a file it is reading.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  bool known = false;
+};
+
+// Opens an existing regular file for reading, as bytes (the reader undoes
+// text mode itself). Gives -1 when the name cannot be opened or names a
+// folder, a device or a FIFO, and for a name holding a zero byte, which no
+// path can hold. Fills *id, when given, with the opened file's identity.
+int OpenForReading(const std::string& name, FileIdentity* id);
+
+// Reads at most `size` bytes into `data`; gives the count, 0 at the end of
+// the file, and -1 on a read error.
+std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size);
+
+// Closes a file descriptor; false when the close reported an error (an
+// interrupted close has closed the file and is no error).
+bool CloseFile(int fd);
+
+// Console output: writes `text` to standard output, with a line end (a
+// newline and a flush) in WriteLine.
+void WriteText(std::string_view text);
+void WriteLine(std::string_view text);
+
+#endif  // PLATFORM_SYSTEM_H_
