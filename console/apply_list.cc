@@ -3,6 +3,7 @@
 #include <string>
 
 #include "merge/apply_temp.h"
+#include "platform/output.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -20,6 +21,8 @@ bool MergeList(const std::string& templateName, const std::string& listName) {
   Source list(listFd, Decoder(TEXT_MODE_FILES, true));
   std::string entryName;
   bool allWritten = true;
+  // The list's pages reach the disk in groups.
+  BeginOutputGroup();
   while (Look(list) != kEndOfInput) {
     if (!TakeWord(list, &entryName)) break;  // only whitespace was left
     // A name cut short by a read error is no name: the batch stops.
@@ -28,6 +31,7 @@ bool MergeList(const std::string& templateName, const std::string& listName) {
     allWritten &= MergeFile(templateName, NameFromBytes(entryName), &listId) ==
                   MergeOutcome::kWritten;
   }
+  allWritten &= EndOutputGroup();
   if (list.readError) WriteLine("Could not read " + ShownName(listName));
   return allWritten && !list.readError;
 }

@@ -5,6 +5,7 @@
 #include "console/commands.h"
 #include "console/console_input.h"
 #include "merge/apply_temp.h"
+#include "platform/output.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -23,6 +24,8 @@ constexpr const char kUsageTail[] =
     "Options:\n"
     "  -l, --list FILE  merge the pages named in FILE (separated by any\n"
     "                   whitespace) at this place among the pages\n"
+    "      --no-sync    do not wait for each replaced page to reach the disk\n"
+    "                   (faster; a power cut may then empty pages)\n"
     "      --help       show this help and exit\n"
     "      --version    show the version and exit\n"
     "      --           end of options: every later argument is a name\n"
@@ -45,11 +48,16 @@ CommandLine UsageError(std::string error) {
 
 int MergeAll(const CommandLine& line) {
   bool allWritten = true;
+  // Many pages reach the disk in groups (a list makes its own); a single
+  // page on its own.
+  bool many = line.items.size() > 1;
+  if (many) BeginOutputGroup();
   for (const CommandLine::Item& item : line.items) {
     allWritten &= item.isList ? MergeList(line.templateName, item.name)
                               : MergeFile(line.templateName, item.name) ==
                                     MergeOutcome::kWritten;
   }
+  if (many) allWritten &= EndOutputGroup();
   std::cout.flush();
   return allWritten ? kExitAllWritten : kExitSomeFailed;
 }
@@ -75,6 +83,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.action = arg == "--help" ? CommandLine::Action::kHelp
                                     : CommandLine::Action::kVersion;
       return line;
+    } else if (arg == "--no-sync") {
+      line.sync = false;
     } else if (arg == "-l" || arg == "--list") {
       if (++i == args.size())
         return UsageError("option " + arg + " needs a file name");
@@ -85,6 +95,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return UsageError("unknown option " + arg);
     }
   }
+  // Options alone set up the menu.
+  if (!haveTemplate && line.items.empty()) {
+    line.action = CommandLine::Action::kMenu;
+    return line;
+  }
   if (!haveTemplate) return UsageError("no template given");
   if (line.items.empty()) return UsageError("no page and no list given");
   return line;
@@ -92,6 +107,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 int RunCommandLine(const std::vector<std::string>& args) {
   CommandLine line = ParseCommandLine(args);
+  SetSyncWrites(line.sync);
   switch (line.action) {
     case CommandLine::Action::kMenu:
       return RunMenu(ConsoleInput());

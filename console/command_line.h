@@ -24,13 +24,15 @@ struct CommandLine {
   Action action = Action::kMenu;
   std::string templateName;
   std::vector<Item> items;
+  bool sync = true;   // replaced pages reach the disk before the run ends
   std::string error;  // for a usage error: what was wrong, one line
 };
 
 // Reads the arguments after the program's name. Options: --list FILE (also
-// -l FILE and --list=FILE, repeatable), --help, --version, and -- after which
-// every argument is a name. The first name is the template, the rest pages.
-// --help, --version and a usage error act as soon as they are met.
+// -l FILE and --list=FILE, repeatable), --no-sync, --help, --version, and --
+// after which every argument is a name. The first name is the template, the
+// rest pages; options with no name run the menu. --help, --version and a
+// usage error act as soon as they are met.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Runs the arguments: the menu when there are none, else the action they

@@ -229,6 +229,13 @@ MergeOutcome MergeFile(const std::string& templateName,
   int inputFd = OpenPage(inputName, &inputId);
   // The template closes as `templ` goes.
   if (inputFd < 0) return MergeOutcome::kNotOpened;
+  // An input that an earlier page of the list replaces is read as the list
+  // left it.
+  if (CommitIfWaiting(inputId)) {
+    CloseFile(inputFd);
+    inputFd = OpenPage(inputName, &inputId);
+    if (inputFd < 0) return MergeOutcome::kNotOpened;
+  }
   Source input(inputFd);
   std::string outputName = OutputName(inputName);
   // Every buffer is allocated before the temporary file is created.
@@ -242,7 +249,7 @@ MergeOutcome MergeFile(const std::string& templateName,
   bool templWhole = ReadWhole(templ, templateName);
   bool inputWhole = ReadWhole(input, inputName);
   bool written = out.Finish(templWhole && inputWhole);
-  if (!written && opened) WriteLine("Could not write " + ShownName(outputName));
+  if (!written && opened) SayNotWritten(outputName);
   return opened && written && templWhole && inputWhole
              ? MergeOutcome::kWritten
              : MergeOutcome::kNotWritten;

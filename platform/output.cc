@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform/replace.h"
 #include "platform/text.h"
@@ -50,7 +51,110 @@ std::string TempNameIn(const std::string& folder) {
   return name;
 }
 
+// A page whose temporary file is closed and waits for its move.
+struct Waiting {
+  std::string outputName;
+  std::string tempName;
+  std::string finalName;
+  FileIdentity id;  // the file it replaces, when there is one
+};
+
+// The pages of a list are flushed to the disk together: their temporary
+// files wait, and when the group is full or ends, one call flushes them
+// all, and they are moved in list order.
+struct Group {
+  bool sync = true;  // replaced pages reach the disk before their moves
+  int depth = 0;     // BeginOutputGroup calls not yet ended
+  std::vector<Waiting> waiting;
+  std::uint64_t bytes = 0;  // bytes of the waiting pages
+  bool lost = false;        // a page of the group could not be written
+};
+
+Group& TheGroup() {
+  static Group group;
+  return group;
+}
+
+// A group holds up to this many bytes or MAX_WAITING_TEMPS pages, so a long
+// list leaves the disk busy with no more than this at a time.
+constexpr std::uint64_t kGroupBytes = std::uint64_t{64} << 20;
+
+// True when a finished page waits for its group rather than being moved at
+// once.
+bool Grouping() {
+  return TheGroup().sync && TheGroup().depth > 0 && MAX_WAITING_TEMPS > 1;
+}
+
+// Flushes the waiting pages with one call per folder, moves them in order,
+// then flushes each folder the moves went into. A page the flush or its
+// move fails for keeps the earlier page, and is said at once.
+void CommitGroup() {
+  Group& group = TheGroup();
+  std::vector<std::string> folders;
+  std::vector<std::string> flushed;
+  for (const Waiting& page : group.waiting) {
+    std::string folder = FolderOf(page.tempName);
+    if (std::find(folders.begin(), folders.end(), folder) != folders.end()) {
+      continue;
+    }
+    folders.push_back(folder);
+    if (SyncFileSystemOf(folder)) flushed.push_back(folder);
+  }
+  std::vector<std::string> moved;
+  for (const Waiting& page : group.waiting) {
+    std::string folder = FolderOf(page.tempName);
+    bool ok =
+        std::find(flushed.begin(), flushed.end(), folder) != flushed.end();
+    if (ok && PutInPlace(page.tempName, page.finalName, true)) {
+      if (std::find(moved.begin(), moved.end(), folder) == moved.end()) {
+        moved.push_back(folder);
+      }
+      continue;
+    }
+    RemoveTemp(page.tempName);
+    SayNotWritten(page.outputName);
+    group.lost = true;
+  }
+  for (const std::string& folder : moved) {
+    if (SyncFolder(folder)) continue;
+    // The moves may not outlast a power cut: every page moved there is said.
+    for (const Waiting& page : group.waiting) {
+      if (FolderOf(page.tempName) == folder) SayNotWritten(page.outputName);
+    }
+    group.lost = true;
+  }
+  group.waiting.clear();
+  group.bytes = 0;
+}
+
 }  // namespace
+
+void SetSyncWrites(bool sync) { TheGroup().sync = sync; }
+
+void BeginOutputGroup() { ++TheGroup().depth; }
+
+bool EndOutputGroup() {
+  Group& group = TheGroup();
+  if (--group.depth > 0) return !group.lost;
+  if (!group.waiting.empty()) CommitGroup();
+  bool whole = !group.lost;
+  group.lost = false;
+  return whole;
+}
+
+bool CommitIfWaiting(const FileIdentity& id) {
+  for (const Waiting& page : TheGroup().waiting) {
+    if (SameFile(page.id, id)) {
+      CommitGroup();
+      return true;
+    }
+  }
+  return false;
+}
+
+void SayNotWritten(const std::string& outputName) {
+  WriteLine("Could not write " + ShownName(outputName));
+}
 
 Sink::Sink()
     : file_(new Replacement),
@@ -61,7 +165,7 @@ Sink::Sink(std::streambuf* stream) : stream_(stream) {}
 
 Sink::~Sink() {
   if (file_ == nullptr) return;
-  if (file_->fd >= 0) EndReplacement(*file_, false);
+  if (file_->fd >= 0) EndReplacement(false);
   StopComparing();
 }
 
@@ -72,8 +176,12 @@ OutputCheck Sink::CreateReplacement(const std::string& name,
   if (HoldsZeroByte(name) || !FindOutputTarget(name, &target)) {
     return OutputCheck::kCannotCreate;
   }
+  file_->outputName = name;
   file_->target = target;
   file_->finalName = target.path;
+  // A page of the group that waits to replace this same file goes first,
+  // so that the earlier page compared is the one the list left there.
+  if (target.exists) CommitIfWaiting(target.id);
   if (target.exists) {
     for (std::size_t i = 0; i < count; ++i) {
       if (reading[i] != nullptr && SameFile(target.id, *reading[i])) {
@@ -134,7 +242,39 @@ bool Sink::Finish(bool keep) {
     Diverge();
   }
   if (file_->fd < 0) return !failed_;
-  if (!EndReplacement(*file_, keep && !failed_)) failed_ = true;
+  return EndReplacement(keep && !failed_);
+}
+
+// Closes the temporary file and, when `keep`, puts it in place of the
+// output: at once, or with its group. Otherwise, or when that fails, removes
+// it. False when the close or the replacement failed.
+bool Sink::EndReplacement(bool keep) {
+  Group& group = TheGroup();
+  bool sync = group.sync && keep;
+  bool closed = CloseTemp(file_->fd, sync && !Grouping());
+  file_->fd = -1;
+  // Without its permission bits the page must not take the output's place.
+  if (!closed || !keep || !file_->bitsApplied) {
+    RemoveTemp(file_->tempName);
+    if (!closed || keep) failed_ = true;
+    return !failed_;
+  }
+  if (Grouping()) {
+    group.waiting.push_back({file_->outputName, file_->tempName,
+                             file_->finalName, file_->target.id});
+    group.bytes += written_;
+    if (group.waiting.size() >= MAX_WAITING_TEMPS ||
+        group.bytes >= kGroupBytes) {
+      CommitGroup();
+    }
+    return true;
+  }
+  if (!PutInPlace(file_->tempName, file_->finalName, sync)) {
+    RemoveTemp(file_->tempName);
+    failed_ = true;
+  } else if (sync && !SyncFolder(FolderOf(file_->finalName))) {
+    failed_ = true;
+  }
   return !failed_;
 }
 

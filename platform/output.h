@@ -65,6 +65,7 @@ class Sink {
 
  private:
   bool StartTemporary();
+  bool EndReplacement(bool keep);
   void WriteToFile(const char* data, std::size_t size);
   void StopComparing();
   void Diverge();
@@ -88,5 +89,28 @@ class Sink {
   std::uint64_t writeback_ = 0;  // bytes whose writing to the disk has begun
   bool failed_ = false;  // a write went wrong; sticky, nothing more is written
 };
+
+// Whether a replaced page is on the disk before it takes the output's place
+// (on unless --no-sync turns it off): the temporary file is flushed, moved,
+// and the move flushed, so that a power cut leaves the earlier page or the
+// new one, never an empty file.
+void SetSyncWrites(bool sync);
+
+// Between these two calls (which nest), the replaced pages of a list wait in
+// groups: when a group is full or the outermost call ends, the group's files
+// are flushed with one call and moved in list order. A page that the flush
+// or its move fails for keeps its earlier page and is said on the console
+// as it is found. EndOutputGroup is false when a page of the group could
+// not be written.
+void BeginOutputGroup();
+bool EndOutputGroup();
+
+// Commits the waiting pages when one of them is to replace the file `id`;
+// true when it did, and a page opened from that file must then be opened
+// afresh to read what the run wrote there.
+bool CommitIfWaiting(const FileIdentity& id);
+
+// Says on the console that the output `outputName` could not be written.
+void SayNotWritten(const std::string& outputName);
 
 #endif  // PLATFORM_OUTPUT_H_

@@ -25,8 +25,8 @@ bool WriteAll(int fd, const char* data, std::size_t size);
 // the disk, without waiting; a hint, where the system takes one (Linux).
 void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size);
 
-// Makes a stop signal or console event remove the temporary file being
-// written on its way out of the program. Called once, at set-up.
+// Makes a stop signal or console event remove every temporary file that
+// exists on its way out of the program. Called once, at set-up.
 void RemoveTempOnStop();
 
 // The file an output name leads to, as each platform file finds it.
@@ -51,9 +51,10 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target);
 // at the first byte that differs (at once when there is nothing to compare
 // with).
 struct Replacement {
-  int fd = -1;            // the temporary file, once it exists
-  std::string tempName;   // beside the file it replaces
-  std::string finalName;  // the output after links are followed
+  std::string outputName;  // as the merge named it
+  int fd = -1;             // the temporary file, once it exists
+  std::string tempName;    // beside the file it replaces
+  std::string finalName;   // the output after links are followed
   OutputTarget target;
   // False when the temporary file could not be given the output's
   // permission bits: it must not take the output's place.
@@ -68,9 +69,34 @@ struct Replacement {
 int CreateTempFile(const std::string& tempName, const OutputTarget& target,
                    bool* bitsApplied);
 
-// Closes the temporary file and, when `keep`, puts it in place of the output
-// in one step; otherwise, or when that fails, removes it. False when the
-// close or the replacement failed, or the bits were not applied.
-bool EndReplacement(Replacement& file, bool keep);
+// Closes a temporary file, first flushing its bytes to the disk when
+// `flush`. It stays noted for the stop handler. False when the flush or the
+// close failed.
+bool CloseTemp(int fd, bool flush);
+
+// Puts the closed temporary file in place of `finalName` in one step and
+// drops the stop handler's note of it. With `writeThrough` the move is on
+// the disk when it returns, where the system offers that in the move itself
+// (Windows); elsewhere SyncFolder does it. False when the move failed: the
+// file is still there, and still noted.
+bool PutInPlace(const std::string& tempName, const std::string& finalName,
+                bool writeThrough);
+
+// Removes a temporary file and drops the stop handler's note of it.
+void RemoveTemp(const std::string& tempName);
+
+// Flushes to the disk every file written on the file system that holds
+// `folder` (empty: the current folder), in one call. True at once where
+// each file is flushed as it is closed (Windows).
+bool SyncFileSystemOf(const std::string& folder);
+
+// Flushes the entries of `folder` (renames into it) to the disk. True at
+// once where moves are written through (Windows).
+bool SyncFolder(const std::string& folder);
+
+// How many closed temporary files may wait for their moves at once: many
+// where the file system is flushed in one call (POSIX), one where each file
+// is flushed as it is closed (Windows).
+extern const std::size_t MAX_WAITING_TEMPS;
 
 #endif  // PLATFORM_REPLACE_H_

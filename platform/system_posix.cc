@@ -15,6 +15,8 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "platform/replace.h"
 
@@ -33,18 +35,20 @@ constexpr int kMaxLinks = 40;  // as many as the kernel follows in one path
 // The signals that stop a run and remove its temporary file on the way out.
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The temporary file being written, for the signal handler to remove.
-// A fixed buffer: the handler may not allocate.
-char tempBeingWritten[4096];
+// The temporary files that exist, the one being written and those waiting
+// for their renames, for the signal handler to remove. Changed only while
+// the stop signals are held, so the handler never sees it half changed; the
+// handler only reads it.
+std::vector<std::string> tempsNoted;
 
-void RemoveTempAndDie(int sig) {
-  if (tempBeingWritten[0] != '\0') unlink(tempBeingWritten);
+void RemoveTempsAndDie(int sig) {
+  for (const std::string& name : tempsNoted) unlink(name.c_str());
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
 
-// Holds the stop signals back for its lifetime, so that the temporary file
-// and the handler's note of its name come and go together: a signal that
+// Holds the stop signals back for its lifetime, so that the temporary files
+// and the handler's notes of their names come and go together: a signal that
 // arrives meanwhile is delivered when the hold ends, and the handler then
 // removes whatever exists.
 class SignalsHeld {
@@ -108,6 +112,18 @@ bool FollowLinks(const std::string& name, std::string* target, bool* exists,
   return false;
 }
 
+// Drops the handler's note of a temporary file that is gone or renamed;
+// called with the stop signals held.
+void Forget(const std::string& tempName) {
+  auto it = std::find(tempsNoted.begin(), tempsNoted.end(), tempName);
+  if (it != tempsNoted.end()) tempsNoted.erase(it);
+}
+
+int OpenFolder(const std::string& folder) {
+  return OpenRetrying(folder.empty() ? "." : folder.c_str(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+}
+
 }  // namespace
 
 void SetUpProcess() {
@@ -131,7 +147,7 @@ void RemoveTempOnStop() {
       continue;  // started with nohup or the like: stays ignored
     }
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = RemoveTempAndDie;
+    action.sa_handler = RemoveTempsAndDie;
     sigemptyset(&action.sa_mask);
     sigaction(sig, &action, nullptr);
   }
@@ -243,9 +259,7 @@ int CreateTempFile(const std::string& tempName, const OutputTarget& target,
   int fd = OpenRetrying(tempName.c_str(), kTempFlags,
                         target.setMode ? 0600 : target.mode);
   if (fd < 0) return -1;
-  if (tempName.size() < sizeof tempBeingWritten) {
-    std::memcpy(tempBeingWritten, tempName.c_str(), tempName.size() + 1);
-  }
+  tempsNoted.push_back(tempName);
   // The owner where the system lets us give it (as root), then the bits,
   // which a change of owner may clear. Without its bits the page must not
   // replace the output.
@@ -257,17 +271,46 @@ int CreateTempFile(const std::string& tempName, const OutputTarget& target,
   return fd;
 }
 
-bool EndReplacement(Replacement& file, bool keep) {
+const std::size_t MAX_WAITING_TEMPS = 1024;
+
+bool CloseTemp(int fd, bool flush) {
+  // fdatasync leaves out only times the page does not need.
+  bool flushed = !flush || fdatasync(fd) == 0;
+  return CloseFile(fd) && flushed;
+}
+
+bool PutInPlace(const std::string& tempName, const std::string& finalName,
+                bool) {
   SignalsHeld held;
-  bool ok = CloseFile(file.fd);
-  file.fd = -1;
-  bool replaced =
-      ok && keep && file.bitsApplied &&
-      std::rename(file.tempName.c_str(), file.finalName.c_str()) == 0;
-  if (!replaced) unlink(file.tempName.c_str());
-  tempBeingWritten[0] = '\0';
-  if (replaced) return true;
-  return ok && !keep;
+  if (std::rename(tempName.c_str(), finalName.c_str()) != 0) return false;
+  Forget(tempName);
+  return true;
+}
+
+void RemoveTemp(const std::string& tempName) {
+  SignalsHeld held;
+  unlink(tempName.c_str());
+  Forget(tempName);
+}
+
+bool SyncFileSystemOf(const std::string& folder) {
+#ifdef __linux__
+  int fd = OpenFolder(folder);
+  if (fd < 0) return false;
+  bool synced = syncfs(fd) == 0;
+  return CloseFile(fd) && synced;
+#else
+  (void)folder;
+  sync();  // waits for the writes on the systems where syncfs is missing
+  return true;
+#endif
+}
+
+bool SyncFolder(const std::string& folder) {
+  int fd = OpenFolder(folder);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  return CloseFile(fd) && synced;
 }
 
 void WriteText(std::string_view text) {

@@ -129,10 +129,8 @@ void NoteTemp(int fd, const std::wstring& path) {
 // wait on what the merge holds.
 BOOL WINAPI RemoveTempAndEnd(DWORD) {
   EnterCriticalSection(&tempLock);
-  if (tempFd >= 0) {
-    _close(tempFd);
-    DeleteFileW(tempPath);
-  }
+  if (tempFd >= 0) _close(tempFd);
+  if (tempPath[0] != L'\0') DeleteFileW(tempPath);
   TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
   return TRUE;
 }
@@ -245,20 +243,41 @@ int CreateTempFile(const std::string& tempName, const OutputTarget& target,
   return fd;
 }
 
-bool EndReplacement(Replacement& file, bool keep) {
+// Each file is flushed as it is closed and each move is written through,
+// so nothing waits for a later flush.
+const std::size_t MAX_WAITING_TEMPS = 1;
+
+bool CloseTemp(int fd, bool flush) {
   TempHeld held;
-  bool ok = CloseFile(file.fd);
-  file.fd = -1;
+  bool flushed =
+      !flush ||
+      FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0;
   tempFd = -1;
-  std::wstring temp = SystemPath(file.tempName);
-  if (ok && keep &&
-      MoveFileExW(temp.c_str(), SystemPath(file.finalName).c_str(),
-                  MOVEFILE_REPLACE_EXISTING) != 0) {
-    return true;
-  }
-  DeleteFileW(temp.c_str());
-  return ok && !keep;
+  return CloseFile(fd) && flushed;
 }
+
+bool PutInPlace(const std::string& tempName, const std::string& finalName,
+                bool writeThrough) {
+  TempHeld held;
+  DWORD flags = MOVEFILE_REPLACE_EXISTING;
+  if (writeThrough) flags |= MOVEFILE_WRITE_THROUGH;
+  if (MoveFileExW(SystemPath(tempName).c_str(), SystemPath(finalName).c_str(),
+                  flags) == 0) {
+    return false;
+  }
+  tempPath[0] = L'\0';
+  return true;
+}
+
+void RemoveTemp(const std::string& tempName) {
+  TempHeld held;
+  DeleteFileW(SystemPath(tempName).c_str());
+  tempPath[0] = L'\0';
+}
+
+bool SyncFileSystemOf(const std::string&) { return true; }
+
+bool SyncFolder(const std::string&) { return true; }
 
 void WriteText(std::string_view text) {
   static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);

@@ -1,6 +1,7 @@
 // A fault-injection layer for the real program, loaded with LD_PRELOAD. It
 // makes one system call fail on files whose path holds a chosen text:
-//   FAULT_CALL   read, write, close, open, rename, fchmod or fchown
+//   FAULT_CALL   read, write, close, open, rename, fchmod, fchown, fdatasync,
+//                fsync or syncfs
 //   FAULT_PATH   text the path must hold
 //   FAULT_AFTER  read and write: bytes that pass before the fault, which then
 //                stays on that one file until it is closed; the others:
@@ -185,6 +186,31 @@ int fchown(int fd, uid_t user, gid_t group) {
     return -1;
   }
   return Real<int (*)(int, uid_t, gid_t)>("fchown")(fd, user, group);
+}
+
+// The flushes: each fails on a file or folder whose path matched.
+int fdatasync(int fd) {
+  if (FailsOnFd("fdatasync", fd)) {
+    errno = State().error;
+    return -1;
+  }
+  return Real<int (*)(int)>("fdatasync")(fd);
+}
+
+int fsync(int fd) {
+  if (FailsOnFd("fsync", fd)) {
+    errno = State().error;
+    return -1;
+  }
+  return Real<int (*)(int)>("fsync")(fd);
+}
+
+int syncfs(int fd) {
+  if (FailsOnFd("syncfs", fd)) {
+    errno = State().error;
+    return -1;
+  }
+  return Real<int (*)(int)>("syncfs")(fd);
 }
 
 }  // extern "C"

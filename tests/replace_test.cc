@@ -42,11 +42,13 @@ int TempsLeft() {
   return count;
 }
 
-// Runs the program with one fault injected (see tests/fault_shim.cc).
-ProgramRun RunWithFault(const std::string& fault, const std::string& input) {
+// Runs the program with one fault injected (see tests/fault_shim.cc), with
+// `input` on its console and `args` on its command line.
+ProgramRun RunWithFault(const std::string& fault, const std::string& input,
+                        const std::string& args = "") {
   return RunCommand(std::string("env LD_PRELOAD=") + TEMBRIX_FAULT_SHIM +
                         " ASAN_OPTIONS=verify_asan_link_order=0 " + fault +
-                        " " + TEMBRIX_EXE,
+                        " " + TEMBRIX_EXE + " " + args,
                     input);
 }
 
@@ -66,8 +68,9 @@ TEST_F(Replace, InjectedFaultsKeepTheEarlierPage) {
   const std::string merged = ReferenceMerge(kTemplate, Page("In"));
   struct Case {
     std::string fault;
-    std::string says;  // after the line that names the files
+    std::string says;  // after the line that names the files...
     bool replaced;
+    bool atEnd = false;  // ...or after the list, when its group is moved
   };
   const Case cases[] = {
       {"FAULT_CALL=read FAULT_PATH=in.html FAULT_AFTER=30",
@@ -81,7 +84,10 @@ TEST_F(Replace, InjectedFaultsKeepTheEarlierPage) {
        "Could not write temb/in.html\n", false},
       {"FAULT_CALL=rename FAULT_PATH=.tembrix- FAULT_AFTER=1 FAULT_ERRNO=" +
            std::to_string(EXDEV),
-       "Could not write temb/in.html\n", false},
+       "Could not write temb/in.html\n", false, true},
+      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1",
+       "Could not write temb/in.html\nCould not write temb/other.html\n", false,
+       true},
       // An interrupted close has closed the file; an interrupted open is
       // tried again.
       {"FAULT_CALL=close FAULT_PATH=.tembrix- FAULT_AFTER=1 FAULT_ERRNO=" +
@@ -97,13 +103,18 @@ TEST_F(Replace, InjectedFaultsKeepTheEarlierPage) {
     ProgramRun run = RunWithFault(c.fault, "l t.html list.txt q");
     EXPECT_EQ(run.status, 0) << c.fault;
     EXPECT_EQ(run.out, std::string(kMenu) + kListPrompts + Opened("in.html") +
-                           c.says + Opened("other.html") + kMenu)
+                           (c.atEnd ? "" : c.says) + Opened("other.html") +
+                           (c.atEnd ? c.says : "") + kMenu)
         << c.fault;
     EXPECT_EQ(ReadFile("temb/in.html"), c.replaced ? merged : kOld) << c.fault;
-    // The batch goes on.
-    EXPECT_EQ(ReadFile("temb/other.html"),
-              ReferenceMerge(kTemplate, Page("Other")))
-        << c.fault;
+    // The batch goes on; a failed flush fails the whole group.
+    bool otherLost = c.fault.find("syncfs") != std::string::npos;
+    EXPECT_EQ(fs::exists("temb/other.html"), !otherLost) << c.fault;
+    if (!otherLost) {
+      EXPECT_EQ(ReadFile("temb/other.html"),
+                ReferenceMerge(kTemplate, Page("Other")))
+          << c.fault;
+    }
     EXPECT_EQ(TempsLeft(), 0) << c.fault;
   }
 }
@@ -242,11 +253,14 @@ TEST_F(Replace, StopSignalAnywhereInAListLeavesNoTemporaryFile) {
   WriteFile("temb/other.html", kOld);
   WriteFile("temb/third.html", kOld);
   // The signal comes right after the n-th open (the list, then the
-  // template, the page and the temporary file for each page) or rename.
+  // template, the page and the temporary file for each page, then the
+  // folder) or rename. The list's temporary files wait for one flush, and
+  // every one of them is removed.
   const char* const names[] = {"in.html", "other.html", "third.html"};
   const int signals[] = {SIGINT, SIGTERM, SIGHUP};
   for (const char* call : {"open", "rename"}) {
-    for (int n = 1; n <= (call[0] == 'o' ? 10 : 3); ++n) {
+    // Opens 11 and 12 are the folder, flushed before and after the renames.
+    for (int n = 1; n <= (call[0] == 'o' ? 12 : 3); ++n) {
       std::string fault = std::string("FAULT_CALL=") + call +
                           " FAULT_AFTER=" + std::to_string(n) +
                           " FAULT_SIGNAL=" + std::to_string(signals[n % 3]);
@@ -300,4 +314,70 @@ TEST_F(Replace, PermissionBitsThatCannotBeSetFailTheReplacement) {
     EXPECT_EQ(st.st_uid, 0u);
   }
   umask(mask);
+}
+
+TEST_F(Replace, PagesReachTheDiskBeforeTheirRenames) {
+  const std::string merged = ReferenceMerge(kTemplate, Page("In"));
+  struct Case {
+    std::string fault;
+    std::string args;  // after the program
+    int status;
+    bool replaced;  // in.html; other.html too when the args name it
+  };
+  const Case cases[] = {
+      // A single page is flushed alone, then its rename.
+      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1", "in.html", 1,
+       false},
+      {"FAULT_CALL=fsync FAULT_PATH=temb FAULT_AFTER=1", "in.html", 1, true},
+      // Many pages: one flush for the group, then the renames in order.
+      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1", "in.html other.html",
+       1, false},
+      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1",
+       "in.html other.html", 0, true},
+      // --no-sync flushes nothing.
+      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1",
+       "--no-sync in.html", 0, true},
+      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1",
+       "--no-sync in.html other.html", 0, true},
+  };
+  for (const Case& c : cases) {
+    WriteFile("temb/in.html", kOld);
+    WriteFile("temb/other.html", kOld);
+    ProgramRun run = RunWithFault(c.fault, "", "t.html " + c.args);
+    std::string says = c.status == 0 ? "" : "Could not write temb/in.html\n";
+    if (c.status != 0 && c.args.find("other") != std::string::npos) {
+      says += "Could not write temb/other.html\n";
+    }
+    EXPECT_EQ(run.status, c.status) << c.fault << " " << c.args;
+    EXPECT_EQ(run.out.substr(run.out.size() - says.size()), says)
+        << c.fault << " " << c.args;
+    EXPECT_EQ(ReadFile("temb/in.html"), c.replaced ? merged : kOld)
+        << c.fault << " " << c.args;
+    if (c.args.find("other") != std::string::npos) {
+      EXPECT_EQ(ReadFile("temb/other.html") != kOld, c.replaced) << c.fault;
+    }
+    EXPECT_EQ(TempsLeft(), 0) << c.fault << " " << c.args;
+  }
+}
+
+TEST_F(Replace, AListKeepsItsOrderWhileItsPagesWait) {
+  // Two names cut to the same output: the later page stays, even where the
+  // output already holds what the later page merges to.
+  const std::string first = "averyverylongpagename1.html";
+  const std::string second = "averyverylongpagename2.html";
+  WriteFile(first, Page("One"));
+  WriteFile(second, Page("Two"));
+  WriteFile("temb/averyverylongpagenam",
+            ReferenceMerge(kTemplate, Page("Two")));
+  // A page that an earlier page of the list writes is read as it left it.
+  fs::create_directory("temb/temb");
+  WriteFile("list.txt", first + " " + second + " in.html temb/in.html");
+  ProgramRun run =
+      RunCommand(std::string(TEMBRIX_EXE) + " t.html --list list.txt", "");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(ReadFile("temb/averyverylongpagenam"),
+            ReferenceMerge(kTemplate, Page("Two")));
+  EXPECT_EQ(ReadFile("temb/temb/in.html"),
+            ReferenceMerge(kTemplate, ReferenceMerge(kTemplate, Page("In"))));
+  EXPECT_EQ(TempsLeft(), 0);
 }
