@@ -157,6 +157,7 @@ def main():
     lines = html_lines(rng, 4000)
     work = tempfile.mkdtemp(prefix="tembrix-bench-")
     rows = []
+    sync_rows = []  # (case, durable seconds, --no-sync seconds)
     try:
         os.mkdir(os.path.join(work, "temb"))
         # Two templates of the same size that give different pages, so that
@@ -182,13 +183,15 @@ def main():
         def page_case(label, name, size):
             cin = [console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name),
                    console(name + ".in2", "a\ntemplate2.html\n%s\nq\n" % name)]
-            (mine, user, rss), dd, cat = interleaved([
+            (mine, user, rss), nosync, dd, cat = interleaved([
                 ([exe], cin),
+                ([exe, "--no-sync"], cin),
                 ("dd if=%s of=temb/out bs=128k 2>/dev/null" % name, None),
                 ("cat template.html %s > temb/out" % name, None)],
                 work, args.runs)
             rows.append((label, mine, user, rss, size,
                          [("dd bs=128k", dd[0]), ("cat", cat[0])]))
+            sync_rows.append((label, mine, nosync[0]))
             os.remove(os.path.join(work, name))
             os.remove(os.path.join(work, "temb", name[:20]))
 
@@ -222,12 +225,15 @@ def main():
                console("list2.in", "l\ntemplate2.html\nlist.txt\nq\n")]
         # rsync writes each file to a temporary and renames it: the same
         # promise as the tool's; cp overwrites in place.
-        (mine, user, rss), rsync, cp = interleaved([
+        (mine, user, rss), nosync, rsync, cp = interleaved([
             ([exe], cin),
+            ([exe, "--no-sync"], cin),
             ("rsync -a -I p*.html sync/", None),
             ("cp p*.html copy/", None)], site, args.runs)
         rows.append(("list of %d pages of 4 KiB" % pages, mine, user, rss,
                      None, [("rsync -a -I", rsync[0]), ("cp", cp[0])]))
+        sync_rows.append(("list of %d pages of 4 KiB" % pages, mine,
+                          nosync[0]))
         # The same list again over its own outputs, nothing changed: the
         # tool reads and compares, and writes nothing.
         (mine, user, rss), cp = interleaved([
@@ -253,6 +259,12 @@ def main():
               % (name, mine, " | ".join(cells), per_byte, user_byte,
                  rss - idle))
     print("idle tembrix at its menu: %d KiB peak resident" % idle)
+    print()
+    print("| case | durable (default) | `--no-sync` | ratio |")
+    print("|---|---|---|---|")
+    for name, durable, nosync in sync_rows:
+        print("| %s | %.3f s | %.3f s | %.2f |"
+              % (name, durable, nosync, durable / nosync))
 
 
 if __name__ == "__main__":

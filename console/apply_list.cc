@@ -12,8 +12,8 @@ bool MergeList(const std::string& templateName, const std::string& listName) {
   int listFd = OpenForReading(listName, &listId);
   if (listFd < 0) {
     // Nothing is asked again, whatever the message says: the menu follows.
-    WriteLine("couldn't open list file (" + ShownName(listName) +
-              ") please try again ");
+    SayLine("couldn't open list file (" + ShownName(listName) +
+            ") please try again ");
     return false;
   }
   // The list is streamed name by name, so its length does not matter. A
@@ -32,7 +32,7 @@ bool MergeList(const std::string& templateName, const std::string& listName) {
                   MergeOutcome::kWritten;
   }
   allWritten &= EndOutputGroup();
-  if (list.readError) WriteLine("Could not read " + ShownName(listName));
+  if (list.readError) SayLine("Could not read " + ShownName(listName));
   return allWritten && !list.readError;
 }
 

@@ -24,6 +24,9 @@ constexpr const char kUsageTail[] =
     "Options:\n"
     "  -l, --list FILE  merge the pages named in FILE (separated by any\n"
     "                   whitespace) at this place among the pages\n"
+    "      --check      read and report as a merge would, writing nothing\n"
+    "      --strict     fail (status 1) on every warning, not only on lost\n"
+    "                   content\n"
     "      --no-sync    do not wait for each replaced page to reach the disk\n"
     "                   (faster; a power cut may then empty pages)\n"
     "      --help       show this help and exit\n"
@@ -31,8 +34,10 @@ constexpr const char kUsageTail[] =
     "      --           end of options: every later argument is a name\n"
     "\n"
     "Exit status: 0 when every page was merged and written; 1 when a\n"
-    "template, page or list could not be opened or read, or an output could\n"
-    "not be written (the other pages are still merged); 2 for a usage error.\n"
+    "template, page or list could not be opened or read, an output could\n"
+    "not be written, or a page lost content because a landmark was missing\n"
+    "(the other pages are still merged; warnings go to standard error); 2\n"
+    "for a usage error.\n"
     "See tembrix(1) for more.\n";
 
 std::string Usage() {
@@ -59,6 +64,17 @@ int MergeAll(const CommandLine& line) {
   }
   if (many) allWritten &= EndOutputGroup();
   std::cout.flush();
+  const MergeTally& tally = RunTally();
+  if (tally.lostContent + tally.warned > 0) {
+    WriteErrorLine("tembrix: " + std::to_string(tally.pages) +
+                   (tally.pages == 1 ? " page: " : " pages: ") +
+                   std::to_string(tally.lostContent) + " lost content, " +
+                   std::to_string(tally.warned) + " with warnings");
+  }
+  // Lost content fails the run; with --strict, every warning does.
+  if (tally.lostContent > 0 || (line.strict && tally.warned > 0)) {
+    allWritten = false;
+  }
   return allWritten ? kExitAllWritten : kExitSomeFailed;
 }
 
@@ -85,6 +101,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return line;
     } else if (arg == "--no-sync") {
       line.sync = false;
+    } else if (arg == "--check") {
+      line.check = true;
+    } else if (arg == "--strict") {
+      line.strict = true;
     } else if (arg == "-l" || arg == "--list") {
       if (++i == args.size())
         return UsageError("option " + arg + " needs a file name");
@@ -95,8 +115,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return UsageError("unknown option " + arg);
     }
   }
-  // Options alone set up the menu.
-  if (!haveTemplate && line.items.empty()) {
+  // Options alone set up the menu; a check or its status needs pages.
+  if (!haveTemplate && line.items.empty() && !line.check && !line.strict) {
     line.action = CommandLine::Action::kMenu;
     return line;
   }
@@ -108,6 +128,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 int RunCommandLine(const std::vector<std::string>& args) {
   CommandLine line = ParseCommandLine(args);
   SetSyncWrites(line.sync);
+  MergeMode mode;
+  mode.checkOnly = line.check;
+  SetMergeMode(mode);
   switch (line.action) {
     case CommandLine::Action::kMenu:
       return RunMenu(ConsoleInput());

@@ -10,7 +10,8 @@
 // Exit statuses of a run from the command line.
 constexpr int kExitAllWritten = 0;  // every page merged and written
 constexpr int kExitSomeFailed = 1;  // a file could not be opened, read or
-                                    // written; the other pages were merged
+                                    // written, or a page lost content; the
+                                    // other pages were merged
 constexpr int kExitUsageError = 2;  // nothing was merged
 
 // What the arguments ask for.
@@ -24,12 +25,15 @@ struct CommandLine {
   Action action = Action::kMenu;
   std::string templateName;
   std::vector<Item> items;
-  bool sync = true;   // replaced pages reach the disk before the run ends
-  std::string error;  // for a usage error: what was wrong, one line
+  bool sync = true;     // replaced pages reach the disk before the run ends
+  bool check = false;   // read and report only, write nothing
+  bool strict = false;  // every warning fails the run
+  std::string error;    // for a usage error: what was wrong, one line
 };
 
 // Reads the arguments after the program's name. Options: --list FILE (also
-// -l FILE and --list=FILE, repeatable), --no-sync, --help, --version, and --
+// -l FILE and --list=FILE, repeatable), --no-sync, --check, --strict,
+// --help, --version, and --
 // after which every argument is a name. The first name is the template, the
 // rest pages; options with no name run the menu. --help, --version and a
 // usage error act as soon as they are met.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <set>
 #include <string_view>
 
 #include "merge/scan.h"
@@ -45,8 +46,9 @@ WordHead TakeShortWord(Source& in) {
 
 // Copies characters to `out` until `trigger` is taken and the word after it
 // is one of `stops`; that trigger and word are consumed and not written.
-// The whitespace between a trigger and its word is lost.
-void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
+// The whitespace between a trigger and its word is lost. False when the
+// source ran out first.
+bool CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
   const StopStarts starts = StartsOf(stops);
   for (std::string_view ahead = Ahead(in); !ahead.empty(); ahead = Ahead(in)) {
     const char* begin = ahead.data();
@@ -66,18 +68,19 @@ void CopyUntil(Source& in, char trigger, Words stops, Sink& out) {
     if (stop) {
       Skip(in, hit + 1 - begin);
       TakeWordPiece(in);  // the stop word, which ends inside the block
-      return;
+      return true;
     }
     // Whitespace after the trigger, or a word that may go on past the
     // block: take the word through the reader.
     Skip(in, hit + 1 - begin);
     WordHead w;
     w.size = TakeWordHead(in, w.text, kLongWord);
-    if (w.size < kLongWord && IsOneOf(w.view(), stops)) return;
+    if (w.size < kLongWord && IsOneOf(w.view(), stops)) return true;
     out.Write(&trigger, 1);
     out.Write(w.view());
     if (w.size == kLongWord) PassWordRest(in, &out);
   }
+  return false;
 }
 
 // Takes characters up to and including `last`, passing them to `out` unless
@@ -96,21 +99,26 @@ bool PassThrough(Source& in, char last, Sink* out) {
 }
 
 // Skips the input up to its head tag, which is written in its own case.
-void CopyHeadTag(Source& input, Sink& out) {
+// False when there is none.
+bool CopyHeadTag(Source& input, Sink& out) {
   while (Look(input) != kEndOfInput) {
     WordHead w = TakeShortWord(input);
     if (IsOneOf(w.view(), {"<head>", "<HEAD>"})) {
       out.Write(w.view());
-      return;
+      return true;
     }
   }
+  return false;
 }
 
 // Skips words up to a body tag. When `out` is set the tag is written in
 // lower case: "<body>" alone, or "<body ", a newline and the attributes as
 // they stand, closing '>' included. When `out` is null the tag is dropped.
-void CopyBodyTag(Source& in, Sink* out) {
+// Gives kNone when the source ends first: kBodyTag when it had no body tag,
+// kBodyTagUnclosed when the tag's attributes ran to the end.
+Missing CopyBodyTag(Source& in, Sink* out) {
   bool hasBodyTag = false;
+  Missing missing = Missing::kBodyTag;
   while (Look(in) != kEndOfInput) {
     WordHead w = TakeShortWord(in);
     if (IsOneOf(w.view(), {"<body", "<BODY"})) {
@@ -119,12 +127,22 @@ void CopyBodyTag(Source& in, Sink* out) {
         hasBodyTag = true;
       }
       if (PassThrough(in, '>', out)) w.text[w.size++] = '>';
+      missing = Missing::kBodyTagUnclosed;
     }
     if (IsOneOf(w.view(), {"<body>", "<BODY>"})) {
       if (out != nullptr && !hasBodyTag) out->Write("<body>");
-      return;
+      return Missing::kNone;
     }
   }
+  return missing;
+}
+
+// Keeps the first landmark a source lacks: the phases after it on that
+// source have nothing to do, and what they miss follows from it.
+void Note(Lack* lack, std::uint64_t from, Missing kind) {
+  if (lack->kind != Missing::kNone) return;
+  lack->kind = kind;
+  lack->from = from;
 }
 
 void CopyRest(Source& in, Sink& out) {
@@ -151,6 +169,45 @@ bool LeavesOutputFolder(const std::string& outputName) {
     start = end + 1;
   }
   return false;
+}
+
+MergeMode mode;
+MergeTally tally;
+
+// Warns that the file `name` lacks a landmark, with the nearest miss that
+// a second reading of the file finds.
+void Warn(const std::string& name, Role role, const Lack& lack) {
+  NearMiss miss;
+  int fd = OpenForReading(name, nullptr);
+  if (fd >= 0) {
+    Source again(fd);
+    miss = FindNearMiss(again, role, lack.kind, lack.from);
+  }
+  WriteErrorLine("tembrix: " + Warning(ShownName(name), role, lack.kind, miss));
+}
+
+// Warns of what the merge did not find, and counts the page.
+void Report(const Findings& found, const std::string& templateName,
+            const std::string& inputName) {
+  static std::set<std::string> templatesWarned;
+  ++tally.pages;
+  bool lost = false;
+  if (found.templ.kind != Missing::kNone) {
+    lost |= LosesContent(Role::kTemplate, found.templ.kind);
+    if (templatesWarned.insert(templateName).second) {
+      Warn(templateName, Role::kTemplate, found.templ);
+    }
+  }
+  if (found.page.kind != Missing::kNone) {
+    lost |= LosesContent(Role::kPage, found.page.kind);
+    Warn(inputName, Role::kPage, found.page);
+  }
+  if (lost) {
+    ++tally.lostContent;
+  } else if (found.templ.kind != Missing::kNone ||
+             found.page.kind != Missing::kNone) {
+    ++tally.warned;
+  }
 }
 
 // Refuses the output with two console lines: it cannot be opened, and why.
@@ -185,35 +242,62 @@ bool OpenOutput(const std::string& outputName,
   return true;
 }
 
-// Opens a page for reading, saying so on the console when it cannot.
+// Opens a page for reading, saying so when it cannot.
 int OpenPage(const std::string& name, FileIdentity* id) {
   int fd = OpenForReading(name, id);
-  if (fd < 0) WriteLine("Could not open " + ShownName(name));
+  if (fd < 0) SayLine("Could not open " + ShownName(name));
   return fd;
 }
 
 // Says so when a read error cut a page short; true when none did.
 bool ReadWhole(const Source& page, const std::string& name) {
-  if (page.readError) WriteLine("Could not read " + ShownName(name));
+  if (page.readError) SayLine("Could not read " + ShownName(name));
   return !page.readError;
 }
 
 }  // namespace
 
+void SetMergeMode(const MergeMode& newMode) { mode = newMode; }
+
+void SayLine(const std::string& line) {
+  if (mode.checkOnly) {
+    WriteErrorLine("tembrix: " + line);
+  } else {
+    WriteLine(line);
+  }
+}
+
+const MergeTally& RunTally() { return tally; }
+
 std::string OutputName(const std::string& inputName) {
   return OUTPUT_PREFIX + CutName(inputName, MAXCHARS);
 }
 
-void MergePages(Source& templ, Source& input, Sink& out) {
+Findings MergePages(Source& templ, Source& input, Sink& out) {
+  Findings found;
+  std::uint64_t at = Offset(templ);
   // The '<' is taken before the word, so the head tag arrives as "head>".
-  CopyUntil(templ, '<', {"head>", "HEAD>"}, out);
-  CopyHeadTag(input, out);
-  CopyUntil(input, '<', {"/HEAD>", "/head>"}, out);
-  CopyBodyTag(templ, &out);
-  CopyUntil(templ, '#', {"###"}, out);
-  CopyBodyTag(input, nullptr);
-  CopyUntil(input, '<', {"/body", "/BODY", "/body>", "/BODY>"}, out);
+  bool head = CopyUntil(templ, '<', {"head>", "HEAD>"}, out);
+  Note(&found.templ, at, head ? Missing::kNone : Missing::kHeadTag);
+  at = Offset(input);
+  head = CopyHeadTag(input, out);
+  Note(&found.page, at, head ? Missing::kNone : Missing::kHeadTag);
+  at = Offset(input);
+  bool headEnd = CopyUntil(input, '<', {"/HEAD>", "/head>"}, out);
+  Note(&found.page, at, headEnd ? Missing::kNone : Missing::kHeadEnd);
+  at = Offset(templ);
+  Note(&found.templ, at, CopyBodyTag(templ, &out));
+  at = Offset(templ);
+  bool marker = CopyUntil(templ, '#', {"###"}, out);
+  Note(&found.templ, at, marker ? Missing::kNone : Missing::kMarker);
+  at = Offset(input);
+  Note(&found.page, at, CopyBodyTag(input, nullptr));
+  at = Offset(input);
+  bool bodyEnd =
+      CopyUntil(input, '<', {"/body", "/BODY", "/body>", "/BODY>"}, out);
+  Note(&found.page, at, bodyEnd ? Missing::kNone : Missing::kBodyEnd);
   CopyRest(templ, out);
+  return found;
 }
 
 MergeOutcome MergeFile(const std::string& templateName,
@@ -241,15 +325,19 @@ MergeOutcome MergeFile(const std::string& templateName,
   // Every buffer is allocated before the temporary file is created.
   Sink out;
   const FileIdentity* const reading[3] = {&templId, &inputId, alsoReading};
-  bool opened = OpenOutput(outputName, reading, out);
-  WriteLine(" and " + ShownName(inputName) + " (Input file)");
+  bool opened = true;
+  if (!mode.checkOnly) {
+    opened = OpenOutput(outputName, reading, out);
+    WriteLine(" and " + ShownName(inputName) + " (Input file)");
+  }
   // Without an output the phases still run, their bytes dropped.
-  MergePages(templ, input, out);
+  Findings found = MergePages(templ, input, out);
   // A page cut short by a read error must not replace the earlier one.
   bool templWhole = ReadWhole(templ, templateName);
   bool inputWhole = ReadWhole(input, inputName);
-  bool written = out.Finish(templWhole && inputWhole);
+  bool written = mode.checkOnly || out.Finish(templWhole && inputWhole);
   if (!written && opened) SayNotWritten(outputName);
+  Report(found, templateName, inputName);
   return opened && written && templWhole && inputWhole
              ? MergeOutcome::kWritten
              : MergeOutcome::kNotWritten;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include "merge/landmarks.h"
 #include "merge/token_reader.h"
 #include "platform/output.h"
 #include "platform/system.h"
@@ -24,8 +25,31 @@ std::string OutputName(const std::string& inputName);
 // each, alternating between them, and writes the merged page to `out`. Tags
 // and the marker are recognised only as whole words; whatever is not
 // recognised is copied or discarded by the phase that meets it. A source
-// that runs out leaves the later phases on it with nothing to do.
-void MergePages(Source& templ, Source& input, Sink& out);
+// that runs out leaves the later phases on it with nothing to do. Gives the
+// first landmark each page lacked.
+Findings MergePages(Source& templ, Source& input, Sink& out);
+
+// How the merges of a run behave, set once before them.
+struct MergeMode {
+  // Read and report only: no output is created or written, no console line
+  // goes to standard output, and failures to open or read are said on
+  // standard error.
+  bool checkOnly = false;
+};
+void SetMergeMode(const MergeMode& mode);
+
+// Writes a console line, or in a check the line on standard error after
+// "tembrix: ", so that standard output stays empty.
+void SayLine(const std::string& line);
+
+// What the merges of a run found: how many ran, how many lost content, and
+// how many others had a warning.
+struct MergeTally {
+  int pages = 0;
+  int lostContent = 0;
+  int warned = 0;
+};
+const MergeTally& RunTally();
 
 // How one merge ended.
 enum class MergeOutcome {
@@ -38,10 +62,12 @@ enum class MergeOutcome {
 // Merges the template `templateName` with the input `inputName` into the
 // output file named by OutputName, telling the user on the console which
 // files it opened. Says "Could not open " and the name when the template or
-// the input cannot be opened; nothing is written then. The other failures
-// have console lines of their own, and the earlier output stays as it was.
-// The merged page is written to a temporary file that replaces the output in
-// one step once it is whole. The output is never one of the files being
+// the input cannot be opened; nothing is written then. After its console
+// lines, a warning on standard error for each landmark a page lacked, a
+// template's only the first time its name is merged in the run. The other
+// failures have console lines of their own, and the earlier output stays as it
+// was. The merged page is written to a temporary file that replaces the output
+// in one step once it is whole. The output is never one of the files being
 // read: the template, the input, or the file `alsoReading` (the list), when
 // that is given.
 MergeOutcome MergeFile(const std::string& templateName,

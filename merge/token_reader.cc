@@ -33,6 +33,7 @@ bool RefillFromFile(Source& in) {
 
 // Refills the block from the file or stream buffer; false at the end.
 bool Refill(Source& in) {
+  in.consumed += in.end;
   in.pos = 0;
   in.end = 0;
   if (in.stream == nullptr) return in.fd >= 0 && RefillFromFile(in);

@@ -44,6 +44,7 @@ struct Source {
   std::unique_ptr<char[]> raw;  // undecoded bytes, when the decoder needs them
   std::size_t pos = 0;          // next unread byte of block
   std::size_t end = 0;          // one past the last buffered byte
+  std::uint64_t consumed = 0;   // characters read before the block
   bool ended = false;
   bool failed = false;
   // A read error, not the end of the file, ended the source. The reader
@@ -58,6 +59,9 @@ std::string_view Ahead(Source& in);
 
 // Consumes `count` bytes of the view that Ahead gave.
 inline void Skip(Source& in, std::size_t count) { in.pos += count; }
+
+// How many characters the source has delivered so far.
+inline std::uint64_t Offset(const Source& in) { return in.consumed + in.pos; }
 
 // Gives the next character unconsumed, or kEndOfInput (marking the source
 // ended when it has just run out). Gives kEndOfInput at once, touching

@@ -75,4 +75,7 @@ bool CloseFile(int fd);
 void WriteText(std::string_view text);
 void WriteLine(std::string_view text);
 
+// Writes `text` and a newline to standard error, for warnings and errors.
+void WriteErrorLine(std::string_view text);
+
 #endif  // PLATFORM_SYSTEM_H_

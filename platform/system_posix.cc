@@ -322,3 +322,9 @@ void WriteLine(std::string_view text) {
   std::cout.put('\n');
   std::cout.flush();
 }
+
+void WriteErrorLine(std::string_view text) {
+  std::cerr.write(text.data(), static_cast<std::streamsize>(text.size()));
+  std::cerr.put('\n');
+  std::cerr.flush();
+}

@@ -140,6 +140,21 @@ bool IsConsole(DWORD which) {
   return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
 
+// Writes `text` to the standard output or error, `which`: as characters to
+// a console window, so names appear as they were typed; as UTF-8 elsewhere.
+// `toConsole` says which, asked once per handle.
+void WriteTo(DWORD which, bool toConsole, std::ostream& stream,
+             std::string_view text) {
+  if (!toConsole) {
+    stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return;
+  }
+  std::wstring wide = Widen(std::string(text), CP_UTF8);
+  DWORD written;
+  WriteConsoleW(GetStdHandle(which), wide.data(),
+                static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
 }  // namespace
 
 void SetUpProcess() {
@@ -281,19 +296,17 @@ bool SyncFolder(const std::string&) { return true; }
 
 void WriteText(std::string_view text) {
   static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);
-  if (!toConsole) {
-    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-    return;
-  }
-  // A console window shows characters: names appear as they were typed.
-  std::wstring wide = Widen(std::string(text), CP_UTF8);
-  DWORD written;
-  WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), wide.data(),
-                static_cast<DWORD>(wide.size()), &written, nullptr);
+  WriteTo(STD_OUTPUT_HANDLE, toConsole, std::cout, text);
 }
 
 void WriteLine(std::string_view text) {
   WriteText(text);
   WriteText("\n");
   std::cout.flush();
+}
+
+void WriteErrorLine(std::string_view text) {
+  static const bool toConsole = IsConsole(STD_ERROR_HANDLE);
+  WriteTo(STD_ERROR_HANDLE, toConsole, std::cerr, std::string(text) + "\n");
+  std::cerr.flush();
 }

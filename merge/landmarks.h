@@ -1,0 +1,71 @@
+// What a merge did not find in its two pages, and the warnings that tell the
+// user: the landmarks the merge phases look for, the first one each page
+// lacked, and the nearest miss of it, found by reading the page again.
+#ifndef MERGE_LANDMARKS_H_
+#define MERGE_LANDMARKS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "merge/token_reader.h"
+
+// A landmark a phase looks for and may not find.
+enum class Missing {
+  kNone,
+  kHeadTag,          // <head> (the template's, or the page's)
+  kHeadEnd,          // the page's </head>
+  kBodyTag,          // <body ...> (the template's, or the page's)
+  kBodyTagUnclosed,  // the template's <body ... with no '>' after it
+  kBodyEnd,          // the page's </body>
+  kMarker,           // the template's "####"
+};
+
+// Which file of a merge a finding is about.
+enum class Role { kTemplate, kPage };
+
+// The first landmark a file lacked (the phases after it on that file have
+// nothing to do), and how many characters of the file were read before
+// the phase that looked for it.
+struct Lack {
+  Missing kind = Missing::kNone;
+  std::uint64_t from = 0;
+};
+
+// What one merge did not find.
+struct Findings {
+  Lack templ;
+  Lack page;
+};
+
+// True when the lack keeps part of the page or of the template's frame out
+// of the merged page: the page's head or body tag, the template's body tag,
+// or a template body tag never closed (the page's body lands inside it).
+// The other lacks only misplace content.
+bool LosesContent(Role role, Missing kind);
+
+// The nearest miss of a landmark: text that almost is the landmark, where
+// it stands and why it was not taken.
+struct NearMiss {
+  bool found = false;
+  std::uint64_t line = 0;  // from 1
+  std::string quote;       // at most 20 characters of it, shown safely
+  const char* reason = "";
+};
+
+// Reads `in` from its start to find the first near miss of `kind` at or
+// after character `from`: a tag in another letter case, glued to the tag
+// before or after it, with something inside it that the rules do not
+// allow, a marker of five '#' or more, or one that a '#' before it hides.
+// For kBodyTagUnclosed, the body tag itself. Reads in constant memory.
+NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from);
+
+// The warning for `lack` in the file shown as `shownName`, without the
+// program's name: what was not found, what became of the page and, when
+// `miss` was found, where and why. For instance:
+//   rk.html: no head tag found, so nothing of the page was merged (line 1:
+//   "<head><meta charset=..." - the tag must be followed by a blank or a
+//   line end)
+std::string Warning(const std::string& shownName, Role role, Missing kind,
+                    const NearMiss& miss);
+
+#endif  // MERGE_LANDMARKS_H_
