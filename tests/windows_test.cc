@@ -231,6 +231,24 @@ TEST_F(Windows, CommandLineNamesInAnyScriptAndStatus) {
   EXPECT_EQ(ReadFile("temb/\xe8\xa1\xa8 \xd0\xb6.html"), kMerged);
 }
 
+TEST_F(Windows, WarningsNameTheFileAndLineOfAMiss) {
+  MakeSite();
+  WriteFile("\xd0\xb6.html",
+            Crlf("<html>\n<head><meta charset=\"utf-8\">\n<body>\n"));
+  ProgramRun run =
+      RunCommand(std::string("env LANG=C.UTF-8 wine ") + TEMBRIX_WINDOWS_EXE +
+                     " --check t.html '\xd0\xb6.html'",
+                 "", 300);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            Crlf("tembrix: \xd0\xb6.html: no head tag found, so nothing of "
+                 "the page was merged (line 2: \"<head><meta charset=...\" - "
+                 "the tag must be followed by a blank or a line end)\n"
+                 "tembrix: 1 page: 1 lost content, 0 with warnings\n"));
+  EXPECT_FALSE(Exists("temb/\xd0\xb6.html"));
+}
+
 TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
   MakeSite();
   std::string big = "<head>\r\n</head>\r\n<body>\r\n";

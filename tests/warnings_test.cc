@@ -1,0 +1,186 @@
+// Warnings of landmarks a merge did not find: what standard error says,
+// the exit status on the command line, --check and --strict, and that the
+// merged bytes and the console's standard output stay as they were.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/reference_merge.h"
+#include "tests/scratch.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTemplate =
+    "<html>\n<head>\n</head>\n<body class=site>\n<main>\n####\n</main>\n"
+    "</body>\n</html>\n";
+const std::string kPage =
+    "<html>\n<head>\n<title>P</title>\n</head>\n<body>\n<p>Hi</p>\n</body>\n"
+    "</html>\n";
+
+ProgramRun RunArgs(const std::string& args) {
+  return RunCommand(std::string(TEMBRIX_EXE) + " " + args, "");
+}
+
+class Warnings : public ScratchTest {};
+
+TEST_F(Warnings, EachMissingLandmarkWithItsNearestMiss) {
+  struct Case {
+    std::string templ;
+    std::string page;
+    std::string says;  // standard error, less the summary
+    int status;
+  } cases[] = {
+      // The page's landmarks.
+      {kTemplate, "<html>\n<head><meta charset=\"utf-8\">\n<body>\nx\n",
+       "tembrix: p.html: no head tag found, so nothing of the page was merged "
+       "(line 2: \"<head><meta charset=...\" - the tag must be followed by a "
+       "blank or a line end)\n",
+       1},
+      {kTemplate, "<Head>\n</head>\n<body>\n",
+       "tembrix: p.html: no head tag found, so nothing of the page was merged "
+       "(line 1: \"<Head>\" - the tag must be all in lower or all in upper "
+       "case)\n",
+       1},
+      {kTemplate, "<html><head>\n",
+       "tembrix: p.html: no head tag found, so nothing of the page was merged "
+       "(line 1: \"<head>\" - the tag must stand after a blank or a line "
+       "end)\n",
+       1},
+      {kTemplate, "<head lang=en>\n",
+       "tembrix: p.html: no head tag found, so nothing of the page was merged "
+       "(line 1: \"<head lang=en>\" - the tag must be exactly <head>, with "
+       "nothing inside)\n",
+       1},
+      {kTemplate, "",
+       "tembrix: p.html: no head tag found, so nothing of the "
+       "page was merged\n",
+       1},
+      {kTemplate, "<head>\n<title>x</title></head>\n<body>\n</body>\n",
+       "tembrix: p.html: no closing head tag found, so the page's body was "
+       "merged into its head (line 2: \"</head>\" - a tag "
+       "before it in the same word hides it: put a blank or a line end "
+       "before it)\n",
+       0},
+      {kTemplate, "<head>\n</head>\n<body><div>\nx\n</body>\n",
+       "tembrix: p.html: no body tag found, so the page's body was dropped "
+       "(line 3: \"<body><div>\" - the tag must be followed by a blank or a "
+       "line end)\n",
+       1},
+      {kTemplate, "<head>\n</head>\n<body>\n<p>x</p></body>\n",
+       "tembrix: p.html: no closing body tag found, so the page's tail after "
+       "its body was copied into the frame (line 4: \"</body>\" - a "
+       "tag before it in the same word hides it: put a blank or a line end "
+       "before it)\n",
+       0},
+      {kTemplate, "<head>\n</head>\n<body>\nx\n</body></html>\n",
+       "tembrix: p.html: no closing body tag found, so the page's tail after "
+       "its body was copied into the frame (line 5: \"</body></html>\" - the "
+       "tag must be followed by a blank or a line end)\n",
+       0},
+      // The template's landmarks.
+      {"<html>\n<head><title>T</title>\n</head>\n<body>\n####\n", kPage,
+       "tembrix: t.html: no head tag found, so the page follows the end of "
+       "the template, with no body tag (line 2: \"<head><title>T</titl...\" "
+       "- the tag must be followed by a blank or a line end)\n",
+       0},
+      {"<head>\n</head>\n<Body>\n####\n", kPage,
+       "tembrix: t.html: no body tag found, so the template's frame after "
+       "its head was dropped (line 3: \"<Body>\" - the tag must be all in "
+       "lower or all in upper case)\n",
+       1},
+      {"<head>\n</head>\n<body class=x\n####\n", kPage,
+       "tembrix: t.html: the body tag is never closed by '>', so the rest of "
+       "the template and the page's body ended up inside it (line 3: \"<body "
+       "class=x\" - no '>' ever closes it)\n",
+       1},
+      {"<head>\n<body>\n<td>#####</td>\n", kPage,
+       "tembrix: t.html: no marker #### found, so the page's body follows "
+       "the end of the template (line 3: \"#####</td>\" - the marker must be "
+       "exactly four '#')\n",
+       0},
+      {"<head>\n<body>\n#\n####\n", kPage,
+       "tembrix: t.html: no marker #### found, so the page's body follows "
+       "the end of the template (line 4: \"####\" - a lone '#' before it "
+       "hides it)\n",
+       0},
+      {"<head>\n<body>\n<td>####</td>\n", kPage,
+       "tembrix: t.html: no marker #### found, so the page's body follows "
+       "the end of the template (line 3: \"####</td>\" - the marker must be "
+       "followed by a blank or a line end)\n",
+       0},
+      {"<head>\n<body>\n</body>\n", kPage,
+       "tembrix: t.html: no marker #### found, so the page's body follows "
+       "the end of the template\n",
+       0},
+      {kTemplate, kPage, "", 0},
+  };
+  for (const Case& c : cases) {
+    WriteFile("t.html", c.templ);
+    WriteFile("p.html", c.page);
+    fs::remove("temb/p.html");
+    ProgramRun run = RunArgs("t.html p.html");
+    std::string summary =
+        c.says.empty()
+            ? ""
+            : std::string("tembrix: 1 page: ") +
+                  (c.status ? "1 lost content, 0" : "0 lost content, 1") +
+                  " with warnings\n";
+    EXPECT_EQ(run.err, c.says + summary) << c.page << c.templ;
+    EXPECT_EQ(run.status, c.status) << c.page << c.templ;
+    // The merged bytes are what the rules give, warned or not.
+    EXPECT_EQ(ReadFile("temb/p.html"), ReferenceMerge(c.templ, c.page))
+        << c.page << c.templ;
+    // A check says the same, writes nothing and needs no output folder.
+    fs::remove("temb/p.html");
+    fs::rename("temb", "away");
+    ProgramRun check = RunArgs("--check t.html p.html");
+    fs::rename("away", "temb");
+    EXPECT_EQ(check.err, run.err) << c.page << c.templ;
+    EXPECT_EQ(check.out, "");
+    EXPECT_EQ(check.status, c.status);
+    EXPECT_FALSE(Exists("temb/p.html"));
+  }
+}
+
+TEST_F(Warnings, TemplateWarnsOnceAndStrictFailsOnEveryWarning) {
+  WriteFile("t.html", "<head>\n<body>\n#####\n");
+  WriteFile("a.html", kPage);
+  WriteFile("b.html", kPage);
+  WriteFile("list.txt", "a.html b.html\n");
+  const std::string says =
+      "tembrix: t.html: no marker #### found, so the page's body follows the "
+      "end of the template (line 3: \"#####\" - the marker must be exactly "
+      "four '#')\n";
+  ProgramRun run = RunArgs("t.html --list list.txt");
+  EXPECT_EQ(run.err,
+            says + "tembrix: 2 pages: 0 lost content, 2 with warnings\n");
+  EXPECT_EQ(run.status, 0);
+  run = RunArgs("--strict t.html a.html b.html");
+  EXPECT_EQ(run.status, 1);
+  run = RunArgs("--check --strict t.html a.html");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  // The menu says the same on stderr; its console and status are as ever.
+  run = RunTembrix("l t.html list.txt a t.html a.html q");
+  EXPECT_EQ(run.err, says);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            std::string(kMenu) + kListPrompts +
+                "Successfully opened temb/a.html (Output file) and a.html "
+                "(Input file)\nSuccessfully opened temb/b.html (Output file) "
+                "and b.html (Input file)\n" +
+                kMenu + kTemplatePrompt + kInputPrompt +
+                "Successfully opened temb/a.html (Output file) and a.html "
+                "(Input file)\n" +
+                kMenu);
+  // Failures of a check go to stderr too.
+  run = RunArgs("--check t.html nope.html");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "tembrix: Could not open nope.html\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace
