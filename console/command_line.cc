@@ -24,6 +24,9 @@ constexpr const char kUsageTail[] =
     "Options:\n"
     "  -l, --list FILE  merge the pages named in FILE (separated by any\n"
     "                   whitespace) at this place among the pages\n"
+    "      --html       find tags as browsers do, so every real page keeps "
+    "its\n"
+    "                   content (the default is the exact word rules)\n"
     "      --check      read and report as a merge would, writing nothing\n"
     "      --strict     fail (status 1) on every warning, not only on lost\n"
     "                   content\n"
@@ -101,6 +104,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return line;
     } else if (arg == "--no-sync") {
       line.sync = false;
+    } else if (arg == "--html") {
+      line.html = true;
     } else if (arg == "--check") {
       line.check = true;
     } else if (arg == "--strict") {
@@ -130,6 +135,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   SetSyncWrites(line.sync);
   MergeMode mode;
   mode.checkOnly = line.check;
+  mode.html = line.html;
   SetMergeMode(mode);
   switch (line.action) {
     case CommandLine::Action::kMenu:

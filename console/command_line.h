@@ -28,11 +28,12 @@ struct CommandLine {
   bool sync = true;     // replaced pages reach the disk before the run ends
   bool check = false;   // read and report only, write nothing
   bool strict = false;  // every warning fails the run
+  bool html = false;    // find tags as browsers do
   std::string error;    // for a usage error: what was wrong, one line
 };
 
 // Reads the arguments after the program's name. Options: --list FILE (also
-// -l FILE and --list=FILE, repeatable), --no-sync, --check, --strict,
+// -l FILE and --list=FILE, repeatable), --html, --no-sync, --check, --strict,
 // --help, --version, and --
 // after which every argument is a name. The first name is the template, the
 // rest pages; options with no name run the menu. --help, --version and a

@@ -7,6 +7,7 @@
 #include <set>
 #include <string_view>
 
+#include "merge/html_reader.h"
 #include "merge/scan.h"
 #include "platform/text.h"
 
@@ -210,6 +211,66 @@ void Report(const Findings& found, const std::string& templateName,
   }
 }
 
+// Passes the characters [from, to) of `in`, read from where it stands, to
+// `out`; those before `from` are skipped.
+void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out) {
+  for (std::string_view ahead = Ahead(in); !ahead.empty() && Offset(in) < to;
+       ahead = Ahead(in)) {
+    std::uint64_t at = Offset(in);
+    std::uint64_t until = at < from ? from : to;
+    auto n = static_cast<std::size_t>(
+        std::min<std::uint64_t>(ahead.size(), until - at));
+    if (at >= from) out.Write(ahead.data(), n);
+    Skip(in, n);
+  }
+}
+
+// Reads the page ahead of the merge, in the HTML mode, and finds its parts;
+// the merge then reads it again from its start.
+PageParts FindPartsOf(Source& page) {
+  HtmlTokenizer tokens(page.fd, false);
+  PageParts parts = FindPageParts(tokens);
+  if (tokens.ReadError() || !RewindFile(page.fd)) {
+    page.readError = page.ended = true;
+  }
+  return parts;
+}
+
+// Finds the template's landmarks in the HTML mode. A template without one
+// is not used: standard error says which is missing, and the console says
+// it could not be opened.
+bool FindLandmarksOf(Source& templ, const std::string& name,
+                     TemplateLandmarks* marks) {
+  HtmlTokenizer tokens(templ.fd, true);
+  *marks = FindTemplateLandmarks(tokens);
+  if (tokens.ReadError() || !RewindFile(templ.fd)) {
+    templ.readError = templ.ended = true;
+    return true;  // said as a page cut short
+  }
+  if (marks->missing == Missing::kNone) return true;
+  WriteErrorLine("tembrix: " + ShownName(name) + ": " +
+                 NotFound(marks->missing) + ", so the template was not used");
+  SayLine("Could not open " + ShownName(name));
+  return false;
+}
+
+// The merged page of the HTML mode: the template up to its head tag, the
+// page's head part, the template from its body tag to its marker, the
+// page's body part, and the template after the marker.
+Findings MergeParts(Source& templ, const TemplateLandmarks& marks, Source& page,
+                    const PageParts& parts, Sink& out) {
+  Transfer(templ, 0, marks.headTag, out);
+  Transfer(page, parts.headStart, parts.headEnd, out);
+  Transfer(templ, marks.bodyTag, marks.marker, out);
+  Transfer(page, parts.bodyStart, parts.bodyEnd, out);
+  Transfer(templ, marks.marker + 4, kFileEnd, out);
+  Findings found;
+  if (parts.bodyStart == parts.bodyEnd && parts.hasText) {
+    found.page.kind = Missing::kBodyContent;
+  }
+  return found;
+}
+
 // Refuses the output with two console lines: it cannot be opened, and why.
 bool Refuse(const std::string& outputName, const char* reason) {
   WriteLine("Could not open " + ShownName(outputName));
@@ -309,6 +370,10 @@ MergeOutcome MergeFile(const std::string& templateName,
   int templFd = OpenPage(templateName, &templId);
   if (templFd < 0) return MergeOutcome::kNotOpened;
   Source templ(templFd);
+  TemplateLandmarks marks;
+  if (mode.html && !FindLandmarksOf(templ, templateName, &marks)) {
+    return MergeOutcome::kNotOpened;
+  }
   FileIdentity inputId;
   int inputFd = OpenPage(inputName, &inputId);
   // The template closes as `templ` goes.
@@ -321,6 +386,8 @@ MergeOutcome MergeFile(const std::string& templateName,
     if (inputFd < 0) return MergeOutcome::kNotOpened;
   }
   Source input(inputFd);
+  PageParts parts;
+  if (mode.html) parts = FindPartsOf(input);
   std::string outputName = OutputName(inputName);
   // Every buffer is allocated before the temporary file is created.
   Sink out;
@@ -331,7 +398,8 @@ MergeOutcome MergeFile(const std::string& templateName,
     WriteLine(" and " + ShownName(inputName) + " (Input file)");
   }
   // Without an output the phases still run, their bytes dropped.
-  Findings found = MergePages(templ, input, out);
+  Findings found = mode.html ? MergeParts(templ, marks, input, parts, out)
+                             : MergePages(templ, input, out);
   // A page cut short by a read error must not replace the earlier one.
   bool templWhole = ReadWhole(templ, templateName);
   bool inputWhole = ReadWhole(input, inputName);

@@ -35,6 +35,8 @@ struct MergeMode {
   // goes to standard output, and failures to open or read are said on
   // standard error.
   bool checkOnly = false;
+  // Find tags as browsers do (--html) instead of by the word rules.
+  bool html = false;
 };
 void SetMergeMode(const MergeMode& mode);
 

@@ -194,6 +194,7 @@ bool LosesContent(Role role, Missing kind) {
 }
 
 NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from) {
+  if (kind == Missing::kBodyContent) return NearMiss();
   const Pattern p = PatternOf(role, kind);
   Reader r(in);
   ScanState s;
@@ -225,45 +226,62 @@ NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from) {
 std::string Warning(const std::string& shownName, Role role, Missing kind,
                     const NearMiss& miss) {
   const bool page = role == Role::kPage;
-  std::string what;
+  const char* became = "";
   switch (kind) {
     case Missing::kHeadTag:
-      what = page ? "no head tag found, so nothing of the page was merged"
-                  : "no head tag found, so the page follows the end of the "
-                    "template, with no body tag";
+      became = page ? "nothing of the page was merged"
+                    : "the page follows the end of the template, with no "
+                      "body tag";
       break;
     case Missing::kHeadEnd:
-      what =
-          "no closing head tag found, so the page's body was merged into its "
-          "head";
+      became = "the page's body was merged into its head";
       break;
     case Missing::kBodyTag:
-      what = page ? "no body tag found, so the page's body was dropped"
-                  : "no body tag found, so the template's frame after its "
-                    "head was dropped";
+      became = page ? "the page's body was dropped"
+                    : "the template's frame after its head was dropped";
       break;
     case Missing::kBodyTagUnclosed:
-      what =
-          "the body tag is never closed by '>', so the rest of the template "
-          "and the page's body ended up inside it";
+      became =
+          "the rest of the template and the page's body ended up inside it";
       break;
     case Missing::kBodyEnd:
-      what =
-          "no closing body tag found, so the page's tail after its body was "
-          "copied into the frame";
+      became = "the page's tail after its body was copied into the frame";
       break;
     case Missing::kMarker:
-      what =
-          "no marker #### found, so the page's body follows the end of the "
-          "template";
+      became = "the page's body follows the end of the template";
+      break;
+    case Missing::kBodyContent:
+      became = "the merged page has an empty body";
       break;
     case Missing::kNone:
       break;
   }
-  std::string line = shownName + ": " + what;
+  std::string line = shownName + ": " + NotFound(kind) + ", so " + became;
   if (miss.found) {
     line += " (line " + std::to_string(miss.line) + ": \"" + miss.quote +
             "\" - " + miss.reason + ")";
   }
   return line;
+}
+
+std::string NotFound(Missing kind) {
+  switch (kind) {
+    case Missing::kHeadTag:
+      return "no head tag found";
+    case Missing::kHeadEnd:
+      return "no closing head tag found";
+    case Missing::kBodyTag:
+      return "no body tag found";
+    case Missing::kBodyTagUnclosed:
+      return "the body tag is never closed by '>'";
+    case Missing::kBodyEnd:
+      return "no closing body tag found";
+    case Missing::kMarker:
+      return "no marker #### found";
+    case Missing::kBodyContent:
+      return "no body content found";
+    case Missing::kNone:
+      break;
+  }
+  return "";
 }

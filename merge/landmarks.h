@@ -18,6 +18,7 @@ enum class Missing {
   kBodyTagUnclosed,  // the template's <body ... with no '>' after it
   kBodyEnd,          // the page's </body>
   kMarker,           // the template's "####"
+  kBodyContent,      // HTML mode: text, but an empty body part
 };
 
 // Which file of a merge a finding is about.
@@ -67,5 +68,8 @@ NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from);
 //   line end)
 std::string Warning(const std::string& shownName, Role role, Missing kind,
                     const NearMiss& miss);
+
+// What was not found, in words: "no head tag found", "no marker #### found".
+std::string NotFound(Missing kind);
 
 #endif  // MERGE_LANDMARKS_H_

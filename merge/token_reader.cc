@@ -72,8 +72,9 @@ bool SkipBlanks(Source& in) {
 
 }  // namespace
 
-Source::Source(int fd, Decoder decoder)
+Source::Source(int fd, Decoder decoder, bool owned)
     : fd(fd),
+      ownsFd(owned),
       decoder(decoder),
       block(new char[kBlockSize]),
       raw(decoder.Transparent() ? nullptr : new char[kRawSize]) {}
@@ -85,7 +86,7 @@ Source::Source(std::streambuf* stream, std::ostream* tie)
       block(new char[kBlockSize]) {}
 
 Source::~Source() {
-  if (fd >= 0) CloseFile(fd);
+  if (fd >= 0 && ownsFd) CloseFile(fd);
 }
 
 std::string_view Ahead(Source& in) {

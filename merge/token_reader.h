@@ -27,8 +27,10 @@ constexpr int kEndOfInput = -1;
 // nothing). A source with neither is good. Neither is ever cleared.
 struct Source {
   // Reads an open file through `decoder`, and closes it when the source
-  // goes. By default a page: text mode undone where files have it.
-  explicit Source(int fd, Decoder decoder = Decoder(TEXT_MODE_FILES, false));
+  // goes unless `owned` is false. By default a page: text mode undone where
+  // files have it.
+  explicit Source(int fd, Decoder decoder = Decoder(TEXT_MODE_FILES, false),
+                  bool owned = true);
   // Reads a stream buffer (the console, or text in memory). `tie`, when set,
   // is flushed before every read from it, so a prompt shows before a wait.
   explicit Source(std::streambuf* stream, std::ostream* tie = nullptr);
@@ -37,6 +39,7 @@ struct Source {
   ~Source();
 
   int fd = -1;
+  bool ownsFd = true;
   std::streambuf* stream = nullptr;
   std::ostream* tie = nullptr;
   Decoder decoder;

@@ -213,6 +213,8 @@ void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size) {
 #endif
 }
 
+bool RewindFile(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0; }
+
 bool CloseFile(int fd) {
   // Linux closes the descriptor even when close is interrupted.
   return ::close(fd) == 0 || errno == EINTR;

@@ -225,6 +225,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 void StartWriteback(int, std::uint64_t, std::uint64_t) {}
 
+bool RewindFile(int fd) { return _lseeki64(fd, 0, SEEK_SET) == 0; }
+
 bool CloseFile(int fd) { return _close(fd) == 0; }
 
 bool FindOutputTarget(const std::string& name, OutputTarget* target) {

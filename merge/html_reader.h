@@ -1,0 +1,118 @@
+// Reading pages as browsers find their tags, for the HTML mode (--html): a
+// tokenizer that streams a file in constant memory, the parts of a page it
+// finds, and the landmarks of a template. Everything is located by its
+// offset in the characters the reader sees, so that a second pass over the
+// same file can copy the parts without reading a tag again.
+#ifndef MERGE_HTML_READER_H_
+#define MERGE_HTML_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "merge/landmarks.h"
+#include "merge/token_reader.h"
+
+// The offset that stands for the end of a file.
+constexpr std::uint64_t kFileEnd = UINT64_MAX;
+
+// One piece of a page, [start, end) in characters from the file's start.
+struct HtmlToken {
+  enum class Kind {
+    kText,      // text between tags; may hold '<' that opens no tag
+    kComment,   // <!-- -->, <!...>, <?...>, </ and no letter ...>
+    kStartTag,  // <name ...>
+    kEndTag,    // </name ...>
+    kRawText,   // the text of script, style, title and the like
+    kEnd,       // the file has ended
+  };
+  Kind kind = Kind::kEnd;
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  // kText: the first character that is not blank (space, tab, line feed,
+  // form feed, carriage return), or `end` when there is none.
+  std::uint64_t firstNonBlank = 0;
+  // kText, when the tokenizer looks for markers: the first run of exactly
+  // four '#', or kFileEnd.
+  std::uint64_t marker = kFileEnd;
+  // Tags: the name in lower case; longer names than the room hold only
+  // their head and never equal a name the mode knows.
+  char name[12] = {};
+  std::size_t nameSize = 0;
+
+  bool Is(std::string_view n) const {
+    return nameSize == n.size() && std::string_view(name, nameSize) == n;
+  }
+};
+
+// Streams the tokens of a file. A tag the file ends inside is no tag: its
+// '<' is text, and the file is read again from the character after it, so
+// the tokenizer holds nothing but a few bytes whatever the page.
+class HtmlTokenizer {
+ public:
+  // Reads the open file `fd` (from its start, rewound again where a tag
+  // turns out to be text; the caller closes it). `findMarkers`: text tokens
+  // say where their first "####" run is (slower; for templates).
+  HtmlTokenizer(int fd, bool findMarkers);
+
+  // The next token; kEnd at the end of the file, and for ever after.
+  HtmlToken Next();
+
+  // True when a read error, not the end of the file, ended it.
+  bool ReadError() const { return readError_; }
+
+ private:
+  std::string_view View();
+  void Advance(std::size_t n);
+  int Peek(std::size_t k);
+  void Restart(std::uint64_t offset);
+  HtmlToken Text();
+  HtmlToken Markup();
+  HtmlToken Comment(std::uint64_t start);
+  HtmlToken Bogus(std::uint64_t start);
+  HtmlToken Tag(std::uint64_t start, bool endTag);
+  HtmlToken RawText();
+  bool SkipQuoted(int quote);
+
+  int fd_;
+  bool findMarkers_;
+  std::unique_ptr<Source> source_;
+  std::string carry_;  // a few bytes taken ahead of the source's block
+  std::size_t carryPos_ = 0;
+  std::uint64_t offset_ = 0;
+  char raw_[12] = {};        // the element whose text is read whole
+  std::size_t rawSize_ = 0;  // 0: none
+  bool plaintext_ = false;   // the rest of the file is text
+  bool readError_ = false;
+};
+
+// Where a page's parts are, as the HTML mode finds them: the head part
+// [headStart, headEnd) and the body part [bodyStart, bodyEnd); everything
+// else is dropped.
+struct PageParts {
+  std::uint64_t headStart = 0;
+  std::uint64_t headEnd = 0;
+  std::uint64_t bodyStart = 0;
+  std::uint64_t bodyEnd = 0;
+  bool hasText = false;  // the page has text that is not blank
+};
+
+// Reads a page to its end and finds its parts.
+PageParts FindPageParts(HtmlTokenizer& page);
+
+// Where a template's landmarks are: its first head tag (before any body
+// tag), its first body tag after that, and the first "####" in text after
+// the body tag. `missing` names the first that is not there.
+struct TemplateLandmarks {
+  std::uint64_t headTag = 0;
+  std::uint64_t bodyTag = 0;
+  std::uint64_t marker = 0;
+  Missing missing = Missing::kNone;
+};
+
+// Reads a template (its tokenizer finding markers) until its marker.
+TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ);
+
+#endif  // MERGE_HTML_READER_H_

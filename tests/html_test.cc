@@ -1,0 +1,214 @@
+// The HTML mode: its rules case by case, templates it refuses, and random
+// pages against the plain in-memory version of the rules, with pieces that
+// straddle the reader's blocks.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "merge/apply_temp.h"
+#include "tests/html_reference.h"
+#include "tests/scratch.h"
+
+namespace {
+
+// Merges `templ` and `page` in this process in the HTML mode; the console
+// lines are kept out of the test's output.
+std::string HtmlMerge(const std::string& templ, const std::string& page) {
+  WriteFile("t.html", templ);
+  WriteFile("p.html", page);
+  std::ostringstream console;
+  std::streambuf* was = std::cout.rdbuf(console.rdbuf());
+  std::streambuf* wasErr = std::cerr.rdbuf(console.rdbuf());
+  MergeMode mode;
+  mode.html = true;
+  SetMergeMode(mode);
+  MergeOutcome outcome = MergeFile("t.html", "p.html");
+  SetMergeMode(MergeMode());
+  std::cout.rdbuf(was);
+  std::cerr.rdbuf(wasErr);
+  return outcome == MergeOutcome::kWritten ? ReadFile("temb/p.html") : "-";
+}
+
+class Html : public ScratchTest {};
+
+TEST_F(Html, PartsOfAPage) {
+  // With this template a merged page is the head part, "<body>[", the body
+  // part and "]".
+  const std::string t = "<!DOCTYPE html><head>T</head><body>[####]";
+  struct Case {
+    std::string page;
+    std::string head;
+    std::string body;
+  } cases[] = {
+      {"<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
+       "<title>X</title></head><body class=\"doc\"><p>Hi</p></body></html>",
+       "<head><meta charset=\"utf-8\"><title>X</title></head>", "<p>Hi</p>"},
+      // A fragment is all body; a head element opens the head part.
+      {"<h1>News</h1><p>x", "", "<h1>News</h1><p>x"},
+      {"\n<!-- c --><title>A</title>\n<p>x</p>", "<title>A</title>\n",
+       "<p>x</p>"},
+      {"<HEAD lang=en><META x></HEAD>\n<BODY bgcolor=white>b</BODY>",
+       "<HEAD lang=en><META x></HEAD>", "b"},
+      // The head part ends at what cannot stand in it.
+      {"<head><meta> hello <p>", "<head><meta> ", "hello <p>"},
+      {"<head><meta><div>x</div>", "<head><meta>", "<div>x</div>"},
+      {"<head><meta></br>x", "<head><meta>", "</br>x"},
+      {"<head><meta></p><html><head></head>x",
+       "<head><meta></p><html><head></head>", "x"},
+      {"<head><textarea></head>", "<head>", "<textarea></head>"},
+      {"<head><meta></body>x", "<head><meta>", ""},
+      // Text read whole, comments and quoted values hide end tags.
+      {"<head><script>if (a</body>) x=\"</head>\"</script><!-- </body> -->"
+       "</head><body><a title=\"</body>\" b='>'>y</a><style>}</body>{</style>"
+       "</body ><p>dropped",
+       "<head><script>if (a</body>) x=\"</head>\"</script><!-- </body> -->"
+       "</head>",
+       "<a title=\"</body>\" b='>'>y</a><style>}</body>{</style>"},
+      {"<body><!-->x<!--->y</body>", "", "<!-->x<!--->y"},
+      {"<body><! x><? y >z</ 1>w</html>", "", "<! x><? y >z</ 1>w"},
+      {"<body><plaintext></body>x", "", "<plaintext></body>x"},
+      {"<body>a < b <3 </body>", "", "a < b <3 "},
+      {"<body><a title=it's>x</body>", "", "<a title=it's>x"},
+      // A tag the file ends inside is text.
+      {"<head></head><body>a <b title=\"x</body> y", "<head></head>",
+       "a <b title=\"x"},
+      {"<body>a <b", "", "a <b"},
+      {"<body><!-- never ended </body>", "", "<!-- never ended </body>"},
+      {"", "", ""},
+      {"  \n", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HtmlMerge(t, c.page),
+              "<!DOCTYPE html>" + c.head + "<body>[" + c.body + "]")
+        << c.page;
+  }
+}
+
+TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
+  WriteFile("p.html", "<p>x</p>");
+  struct Case {
+    std::string templ;
+    std::string missing;
+  } cases[] = {
+      {"<body><head>####", "no head tag found"},
+      {"<head><title>####</title>", "no body tag found"},
+      {"<head><body>#####", "no marker #### found"},
+      {"<head><body><!--####--><b title=####>", "no marker #### found"},
+      {"<head><body><script>####</script>", "no marker #### found"},
+  };
+  for (const Case& c : cases) {
+    WriteFile("t.html", c.templ);
+    ProgramRun run =
+        RunCommand(std::string(TEMBRIX_EXE) + " --html t.html p.html", "");
+    EXPECT_EQ(run.status, 1) << c.templ;
+    EXPECT_EQ(run.out, "Could not open t.html\n") << c.templ;
+    EXPECT_EQ(run.err, "tembrix: t.html: " + c.missing +
+                           ", so the template was not used\n")
+        << c.templ;
+    EXPECT_FALSE(Exists("temb/p.html"));
+  }
+  // The single-file command asks again; the menu's texts are unchanged.
+  WriteFile("good.html", "<head><body>####");
+  ProgramRun run = RunCommand(std::string(TEMBRIX_EXE) + " --html",
+                              "a t.html p.html good.html p.html q");
+  EXPECT_EQ(run.out,
+            std::string(kMenu) + kTemplatePrompt + kInputPrompt +
+                "Could not open t.html\n" + kTemplatePrompt + kInputPrompt +
+                "Successfully opened temb/p.html (Output file) and p.html "
+                "(Input file)\n" +
+                kMenu);
+  EXPECT_EQ(ReadFile("temb/p.html"), "<body><p>x</p>");
+  // A page with text but no body content says so.
+  WriteFile("p.html", "<head></head><body></body>hello");
+  run = RunCommand(std::string(TEMBRIX_EXE) + " --html good.html p.html", "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "tembrix: p.html: no body content found, so the merged page has an "
+            "empty body\ntembrix: 1 page: 0 lost content, 1 with warnings\n");
+}
+
+// Random pages from tag fragments, some pushed across the reader's 128 KiB
+// blocks, merged by the program and by the plain rules.
+TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {
+  const char* const pieces[] = {"<head>",
+                                "</head>",
+                                "<HEAD lang=x>",
+                                "<body>",
+                                "<BODY class=\"a>b\">",
+                                "</body>",
+                                "</BODY >",
+                                "</html>",
+                                "<html>",
+                                "<meta charset=x>",
+                                "<title>",
+                                "</title>",
+                                "<script>",
+                                "</script>",
+                                "<style>",
+                                "</STYLE>",
+                                "<textarea>",
+                                "</textarea>",
+                                "<plaintext>",
+                                "<!--",
+                                "-->",
+                                "<!-->",
+                                "<!DOCTYPE html>",
+                                "<?x?>",
+                                "</ 1>",
+                                "</br>",
+                                "<p>",
+                                "</p>",
+                                "<div a='",
+                                "'>",
+                                "\"",
+                                "=",
+                                " ",
+                                "\n",
+                                "text",
+                                "####",
+                                "#",
+                                "<",
+                                "</",
+                                ">",
+                                "<b ",
+                                "x=\"",
+                                "<noscript>",
+                                "</noscript>",
+                                "<link>",
+                                "\t",
+                                "\r\n"};
+  std::mt19937 rng(20261210);
+  auto randomText = [&](int count) {
+    std::string s;
+    for (int i = 0; i < count; ++i) {
+      s += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+    }
+    return s;
+  };
+  int checked = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::string templ = randomText(2) + "<head>" + randomText(2) + "<body>" +
+                        randomText(2) + " #### " + randomText(4);
+    std::string page = randomText(static_cast<int>(rng() % 30));
+    if (round % 10 == 0) {
+      // Fragments that straddle a block boundary.
+      std::string filler(128 * 1024 - rng() % 64, 'x');
+      page = (round % 20 == 0 ? "<body>" : "<head><title>") + filler + page;
+    }
+    bool templateOk = false;
+    std::string expected = ReferenceHtmlMerge(templ, page, &templateOk);
+    std::string merged = HtmlMerge(templ, page);
+    if (!templateOk) {
+      EXPECT_EQ(merged, "-") << templ;
+      continue;
+    }
+    ++checked;
+    ASSERT_EQ(merged, expected) << "template: " << templ << "\npage: " << page;
+  }
+  EXPECT_GT(checked, 500);
+}
+
+}  // namespace
