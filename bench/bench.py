@@ -158,6 +158,9 @@ def main():
     work = tempfile.mkdtemp(prefix="tembrix-bench-")
     rows = []
     sync_rows = []  # (case, durable seconds, --no-sync seconds)
+    # (case, --html seconds, word rules seconds, dd+mv seconds, peak above
+    # idle), all without syncing
+    html_rows = []
     try:
         os.mkdir(os.path.join(work, "temb"))
         # Two templates of the same size that give different pages, so that
@@ -183,15 +186,20 @@ def main():
         def page_case(label, name, size):
             cin = [console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name),
                    console(name + ".in2", "a\ntemplate2.html\n%s\nq\n" % name)]
-            (mine, user, rss), nosync, dd, cat = interleaved([
+            (mine, user, rss), nosync, html, ddmv, dd, cat = interleaved([
                 ([exe], cin),
                 ([exe, "--no-sync"], cin),
+                ([exe, "--no-sync", "--html"], cin),
+                ("dd if=%s of=temb/tmp bs=128k 2>/dev/null && "
+                 "mv temb/tmp temb/out" % name, None),
                 ("dd if=%s of=temb/out bs=128k 2>/dev/null" % name, None),
                 ("cat template.html %s > temb/out" % name, None)],
                 work, args.runs)
             rows.append((label, mine, user, rss, size,
                          [("dd bs=128k", dd[0]), ("cat", cat[0])]))
             sync_rows.append((label, mine, nosync[0]))
+            html_rows.append((label, html[0], nosync[0], ddmv[0],
+                              html[2] - idle))
             os.remove(os.path.join(work, name))
             os.remove(os.path.join(work, "temb", name[:20]))
 
@@ -208,6 +216,29 @@ def main():
             out.write("x" * (word % MIB) + "\n</body>\n")
         page_case("one word of " + size_name(word), "word.html",
                   os.path.getsize(os.path.join(work, "word.html")))
+
+        # The HTML mode over one comment, one attribute value and one script
+        # as long as the word above: memory must stay flat.
+        for label, head, tail in (
+                ("one comment", "<!-- ", " -->"),
+                ("one attribute value", '<p title="', '">'),
+                ("one script", "<script>", "</script>")):
+            name = "huge.html"
+            with open(os.path.join(work, name), "w") as out:
+                out.write("<head> </head>\n<body>\n" + head)
+                block = "x" * MIB
+                for _ in range(word // MIB):
+                    out.write(block)
+                out.write("x" * (word % MIB) + tail + "\n</body>\n")
+            cin = [console("huge.in", "a\ntemplate.html\n%s\nq\n" % name),
+                   console("huge.in2", "a\ntemplate2.html\n%s\nq\n" % name)]
+            html, ddmv = interleaved([
+                ([exe, "--no-sync", "--html"], cin),
+                ("dd if=%s of=temb/tmp bs=128k 2>/dev/null && "
+                 "mv temb/tmp temb/out" % name, None)], work, args.runs)
+            html_rows.append(("%s of %s" % (label, size_name(word)), html[0],
+                              None, ddmv[0], html[2] - idle))
+            os.remove(os.path.join(work, name))
 
         site = os.path.join(work, "site")
         os.mkdir(site)
@@ -259,6 +290,15 @@ def main():
               % (name, mine, " | ".join(cells), per_byte, user_byte,
                  rss - idle))
     print("idle tembrix at its menu: %d KiB peak resident" % idle)
+    print()
+    print("| case | `--html` | word rules | ratio | `dd` + `mv` | ratio "
+          "| peak RSS above idle |")
+    print("|---|---|---|---|---|---|---|")
+    for name, html, words, ddmv, rss in html_rows:
+        word_cells = ("%.3f s | %.2f" % (words, html / words) if words
+                      else "- | -")
+        print("| %s | %.3f s | %s | %.3f s | %.2f | %d KiB |"
+              % (name, html, word_cells, ddmv, html / ddmv, rss))
     print()
     print("| case | durable (default) | `--no-sync` | ratio |")
     print("|---|---|---|---|")

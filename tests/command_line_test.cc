@@ -47,6 +47,12 @@ TEST(ParseCommandLine, NamesOptionsAndUsageErrors) {
       {{"t.html", "--list"},
        Action::kUsageError,
        "option --list needs a file name"},
+      // Modes alone start the menu; a check needs pages.
+      {{"--html", "--no-sync"}, Action::kMenu, ""},
+      {{"--check"}, Action::kUsageError, "no template given"},
+      {{"--strict", "--html", "t.html", "a.html"},
+       Action::kMerge,
+       "t=t.html p=a.html"},
   };
   for (const Case& c : cases) {
     CommandLine line = ParseCommandLine(c.args);

@@ -249,6 +249,23 @@ TEST_F(Windows, WarningsNameTheFileAndLineOfAMiss) {
   EXPECT_FALSE(Exists("temb/\xd0\xb6.html"));
 }
 
+TEST_F(Windows, HtmlModeReadsTextModeFiles) {
+  WriteFile("t.html", Crlf("<!DOCTYPE html>\n<html><head><title>T</title>"
+                           "</head>\n<body class=site><main>####</main>"
+                           "</body></html>\n"));
+  WriteFile("p.html", Crlf("<html><HEAD><meta charset=\"utf-8\">\n</HEAD>"
+                           "<body>\n<p>Hi</p>\n</body></html>\n"));
+  ProgramRun run = RunCommand(
+      std::string("wine ") + TEMBRIX_WINDOWS_EXE + " --html t.html p.html", "",
+      300);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, Crlf(Opened("temb\\p.html", "p.html")));
+  EXPECT_EQ(ReadFile("temb/p.html"),
+            Crlf("<!DOCTYPE html>\n<html><HEAD><meta charset=\"utf-8\">\n"
+                 "</HEAD><body class=site><main>\n<p>Hi</p>\n</main></body>"
+                 "</html>\n"));
+}
+
 TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
   MakeSite();
   std::string big = "<head>\r\n</head>\r\n<body>\r\n";
