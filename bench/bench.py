@@ -188,7 +188,8 @@ def main():
                    console(name + ".in2", "a\ntemplate2.html\n%s\nq\n" % name)]
             (mine, user, rss), nosync, html, ddmv, dd, cat = interleaved([
                 ([exe], cin),
-                ([exe, "--no-sync"], cin),
+                # The other template first: every run writes its page anew.
+                ([exe, "--no-sync"], cin[::-1]),
                 ([exe, "--no-sync", "--html"], cin),
                 ("dd if=%s of=temb/tmp bs=128k 2>/dev/null && "
                  "mv temb/tmp temb/out" % name, None),
@@ -258,7 +259,7 @@ def main():
         # promise as the tool's; cp overwrites in place.
         (mine, user, rss), nosync, rsync, cp = interleaved([
             ([exe], cin),
-            ([exe, "--no-sync"], cin),
+            ([exe, "--no-sync"], cin[::-1]),
             ("rsync -a -I p*.html sync/", None),
             ("cp p*.html copy/", None)], site, args.runs)
         rows.append(("list of %d pages of 4 KiB" % pages, mine, user, rss,

@@ -54,6 +54,150 @@ bool IsFiller(const HtmlToken& t) {
          (t.kind == HtmlToken::Kind::kText && t.firstNonBlank == t.end);
 }
 
+// What MarkupInView gives when the '<' opens no markup.
+constexpr std::size_t kNotMarkup = SIZE_MAX;
+
+// The length of the comment or tag at the '<' that starts `v` when all of
+// it lies in `v`, filling *t's kind and name; 0 when it may run past `v`,
+// for the careful path to read; kNotMarkup when the '<' is text. Most
+// markup lies in one block, and is read here without a call per byte.
+std::size_t MarkupInView(std::string_view v, HtmlToken* t) {
+  const char* p = v.data();
+  const char* end = p + v.size();
+  if (v.size() < 4) return 0;
+  const char* q = p + 1;
+  bool endTag = *q == '/';
+  if (*q == '!' || *q == '?' || (endTag && !IsLetter(q[1]))) {
+    t->kind = HtmlToken::Kind::kComment;
+    const char* from = p + 2;
+    bool comment = p[1] == '!' && p[2] == '-' && p[3] == '-';
+    // A comment ends at the first "-->" from its first dash.
+    for (const char* gt = from; gt < end; ++gt) {
+      gt = static_cast<const char*>(std::memchr(gt, '>', end - gt));
+      if (gt == nullptr) break;
+      if (!comment || (gt - from >= 2 && gt[-1] == '-' && gt[-2] == '-')) {
+        return gt + 1 - p;
+      }
+    }
+    return 0;
+  }
+  if (endTag) ++q;
+  if (!IsLetter(*q)) return kNotMarkup;
+  t->kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
+  const char* name = q;
+  while (q < end && !IsBlank(static_cast<unsigned char>(*q)) && *q != '/' &&
+         *q != '>') {
+    ++q;
+  }
+  if (q == end) return 0;
+  t->nameSize = std::min<std::size_t>(q - name, sizeof t->name + 1);
+  for (std::size_t i = 0; i < t->nameSize && i < sizeof t->name; ++i) {
+    t->name[i] = LowerAscii(name[i]);
+  }
+  // The first '>' outside a quoted value: a quote opens a value when the
+  // last byte before it that is not blank is a '='.
+  const char* from = q;
+  for (;;) {
+    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
+    if (q == end) return 0;
+    if (*q == '>') return q + 1 - p;
+    const char* r = q;
+    while (r > from && IsBlank(static_cast<unsigned char>(r[-1]))) --r;
+    if (r > from && r[-1] == '=') {
+      const char* close =
+          static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
+      if (close == nullptr) return 0;
+      q = from = close + 1;
+    } else {
+      ++q;
+    }
+  }
+}
+
+// True when the `size` bytes at `name` spell `word` (lower case, letters
+// only) in any case.
+bool NameIs(const char* name, std::size_t size, const char* word) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if ((name[i] | 0x20) != word[i] || word[i] == '\0') return false;
+  }
+  return word[size] == '\0';
+}
+
+// True when a start tag of this name makes the text after it read whole.
+bool OpensRawText(const char* name, std::size_t size) {
+  switch (*name | 0x20) {
+    case 's':
+      return NameIs(name, size, "script") || NameIs(name, size, "style");
+    case 't':
+      return NameIs(name, size, "title") || NameIs(name, size, "textarea");
+    case 'x':
+      return NameIs(name, size, "xmp");
+    case 'i':
+      return NameIs(name, size, "iframe");
+    case 'n':
+      return NameIs(name, size, "noscript") || NameIs(name, size, "noembed") ||
+             NameIs(name, size, "noframes");
+    case 'p':
+      return NameIs(name, size, "plaintext");
+    default:
+      return false;
+  }
+}
+
+// Passes over the body text and markup of `v` up to the first </body> or
+// </html> (*found set), or up to markup the careful path must read: one
+// that may run past `v`, a comment or the like, or a start tag after which
+// text may be read whole. Gives where it stopped, or the end of `v`. Tags
+// are read here without a call per byte, the common case.
+const char* ScanBody(std::string_view v, bool* found) {
+  const char* p = v.data();
+  const char* end = p + v.size();
+  for (;;) {
+    const char* lt = static_cast<const char*>(std::memchr(p, '<', end - p));
+    if (lt == nullptr) return end;
+    if (end - lt < 4) return lt;
+    const char* q = lt + 1;
+    bool endTag = *q == '/';
+    if (endTag) ++q;
+    if (!IsLetter(*q)) {
+      if (!endTag && *q != '!' && *q != '?') {
+        p = lt + 1;  // a '<' that is text
+        continue;
+      }
+      return lt;  // a comment, a doctype or the like
+    }
+    const char* name = q;
+    while (q < end && !IsBlank(static_cast<unsigned char>(*q)) && *q != '/' &&
+           *q != '>') {
+      ++q;
+    }
+    std::size_t size = q - name;
+    if (endTag && (NameIs(name, size, "body") || NameIs(name, size, "html"))) {
+      *found = true;
+      return lt;
+    }
+    if (!endTag && OpensRawText(name, size)) return lt;
+    // The '>' outside quoted values: a quote opens a value when the last
+    // byte before it that is not blank is a '='.
+    const char* from = q;
+    for (;;) {
+      while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
+      if (q == end) return lt;
+      if (*q == '>') break;
+      const char* r = q;
+      while (r > from && IsBlank(static_cast<unsigned char>(r[-1]))) --r;
+      if (r > from && r[-1] == '=') {
+        q = static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
+        if (q == nullptr) return lt;
+        from = ++q;
+      } else {
+        ++q;
+      }
+    }
+    p = q + 1;
+  }
+}
+
 }  // namespace
 
 HtmlTokenizer::HtmlTokenizer(int fd, bool findMarkers)
@@ -132,6 +276,16 @@ HtmlToken HtmlTokenizer::Next() {
   int c = Peek(0);
   if (c == kEndOfInput) return end;
   if (c == '<') {
+    HtmlToken t;
+    std::size_t n = MarkupInView(View(), &t);
+    if (n == kNotMarkup) return Text();
+    if (n > 0) {
+      t.start = offset_;
+      Advance(n);
+      t.end = offset_;
+      if (t.kind == HtmlToken::Kind::kStartTag) NoteStartTag(t);
+      return t;
+    }
     int next = Peek(1);
     if (IsLetter(next) || next == '!' || next == '?' ||
         (next == '/' && Peek(2) != kEndOfInput)) {
@@ -264,11 +418,16 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
   t.kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
   t.start = start;
   Advance(endTag ? 2 : 1);
-  for (int c = Peek(0); c != kEndOfInput && !IsBlank(c) && c != '/' && c != '>';
-       c = Peek(0)) {
-    if (t.nameSize < sizeof t.name) t.name[t.nameSize] = LowerAscii(c);
-    if (t.nameSize <= sizeof t.name) ++t.nameSize;
-    Advance(1);
+  for (std::string_view v = View(); !v.empty(); v = View()) {
+    std::size_t i = 0;
+    for (; i < v.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(v[i]);
+      if (IsBlank(c) || c == '/' || c == '>') break;
+      if (t.nameSize < sizeof t.name) t.name[t.nameSize] = LowerAscii(c);
+      if (t.nameSize <= sizeof t.name) ++t.nameSize;
+    }
+    Advance(i);
+    if (i < v.size()) break;
   }
   // The tag ends at the first '>' outside a quoted value: a value is quoted
   // when the first character after its '=' and any blanks is a quote.
@@ -281,12 +440,7 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
         std::memchr(v.data(), '\'', span) == nullptr) {
       Advance(span + 1);  // no quote before the '>': it ends the tag
       t.end = offset_;
-      if (!endTag && t.Is("plaintext")) {
-        plaintext_ = true;
-      } else if (!endTag && HoldsRawText(t)) {
-        std::memcpy(raw_, t.name, t.nameSize);
-        rawSize_ = t.nameSize;
-      }
+      if (!endTag) NoteStartTag(t);
       return t;
     }
     std::size_t i = 0;
@@ -324,6 +478,15 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
   return text;
 }
 
+void HtmlTokenizer::NoteStartTag(const HtmlToken& t) {
+  if (t.Is("plaintext")) {
+    plaintext_ = true;
+  } else if (HoldsRawText(t)) {
+    std::memcpy(raw_, t.name, t.nameSize);
+    rawSize_ = t.nameSize;
+  }
+}
+
 HtmlToken HtmlTokenizer::RawText() {
   HtmlToken t;
   t.kind = HtmlToken::Kind::kRawText;
@@ -347,6 +510,23 @@ HtmlToken HtmlTokenizer::RawText() {
   rawSize_ = 0;
   t.end = offset_;
   return t;
+}
+
+std::uint64_t HtmlTokenizer::SkipToBodyEnd() {
+  for (;;) {
+    std::string_view v = View();
+    if (v.empty()) return offset_;
+    bool found = false;
+    const char* stop =
+        plaintext_ || rawSize_ > 0 ? v.data() : ScanBody(v, &found);
+    Advance(stop - v.data());
+    if (found) return offset_;  // the end tag is left unread
+    if (stop == v.data() + v.size()) continue;
+    // Markup the scan leaves to the careful path.
+    HtmlToken t = Next();
+    if (t.kind == HtmlToken::Kind::kEnd) return offset_;
+    if (IsEnd(t, "body") || IsEnd(t, "html")) return t.start;
+  }
 }
 
 PageParts FindPageParts(HtmlTokenizer& page) {
@@ -403,6 +583,14 @@ PageParts FindPageParts(HtmlTokenizer& page) {
     if (IsEnd(t, "body") || IsEnd(t, "html")) {
       parts.bodyEnd = t.start;
       phase = Phase::kDone;
+      continue;
+    }
+    if (phase == Phase::kInBody) {
+      // The body part needs no token but the one that ends it.
+      parts.bodyEnd = page.SkipToBodyEnd();
+      phase = Phase::kDone;
+      // An empty body part wants to know whether the page has text.
+      if (parts.bodyEnd > parts.bodyStart || page.ReadError()) return parts;
     }
   }
   if (phase == Phase::kInHead) parts.headEnd = t.start;

@@ -60,6 +60,12 @@ class HtmlTokenizer {
   // The next token; kEnd at the end of the file, and for ever after.
   HtmlToken Next();
 
+  // Passes over the tokens up to the first </body> or </html> end tag and
+  // gives its offset, or the offset of the end of the file. A tag read by
+  // the fast path is left unread; either way the next token comes after
+  // what was passed.
+  std::uint64_t SkipToBodyEnd();
+
   // True when a read error, not the end of the file, ended it.
   bool ReadError() const { return readError_; }
 
@@ -74,6 +80,8 @@ class HtmlTokenizer {
   HtmlToken Bogus(std::uint64_t start);
   HtmlToken Tag(std::uint64_t start, bool endTag);
   HtmlToken RawText();
+  // After a start tag: the text of script and the like is read whole.
+  void NoteStartTag(const HtmlToken& t);
   bool SkipQuoted(int quote);
 
   int fd_;

@@ -42,6 +42,29 @@ def run(args, **kw):
                           stderr=subprocess.PIPE, **kw)
 
 
+def can_mount(work, system):
+    """True when a loop device with `system` can be made and mounted."""
+    img = os.path.join(work, "probe.img")
+    mnt = os.path.join(work, "probe.mnt")
+    os.makedirs(mnt, exist_ok=True)
+    with open(img, "wb") as f:
+        f.truncate(512 << 20)
+    made = subprocess.run(["losetup", "-f", "--show", img],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if made.returncode != 0:
+        os.remove(img)
+        return False
+    dev = made.stdout.decode().strip()
+    mkfs, options = SYSTEMS[system]
+    ok = (subprocess.run(mkfs + [dev], capture_output=True).returncode == 0 and
+          subprocess.run(["mount"] + options + [dev, mnt],
+                         capture_output=True).returncode == 0)
+    subprocess.run(["umount", mnt], capture_output=True)
+    subprocess.run(["losetup", "-d", dev])
+    os.remove(img)
+    return ok
+
+
 def make_site(folder):
     rng = random.Random(7)
     os.makedirs(os.path.join(folder, "temb"))
@@ -156,14 +179,9 @@ def main():
             skip(f"{tool} is missing (packages xfsprogs, e2fsprogs, mount)")
     work = tempfile.mkdtemp(prefix="tembrix-crash-")
     try:
-        probe = os.path.join(work, "probe.img")
-        with open(probe, "wb") as f:
-            f.truncate(1 << 20)
-        made = subprocess.run(["losetup", "-f", "--show", probe],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        if made.returncode != 0:
-            skip("no loop device can be made here")
-        subprocess.run(["losetup", "-d", made.stdout.decode().strip()])
+        for system in SYSTEMS:
+            if not can_mount(work, system):
+                skip(f"no {system} file system can be made and mounted here")
         site = os.path.join(work, "site")
         names = make_site(site)
         old = reference(exe, site, "tA.html")
