@@ -253,13 +253,21 @@ def main():
             write_page(os.path.join(site, n), rng, lines, 4096 - 200)
         with open(os.path.join(site, "list.txt"), "w") as out:
             out.write("\n".join(names) + "\n")
+        # The same pages under other names, for the run without syncing,
+        # whose outputs must not be the ones the durable run just wrote.
+        for n in names:
+            os.link(os.path.join(site, n), os.path.join(site, "n" + n[1:]))
+        with open(os.path.join(site, "nlist.txt"), "w") as out:
+            out.write("\n".join("n" + n[1:] for n in names) + "\n")
         cin = [console("list.in", "l\ntemplate.html\nlist.txt\nq\n"),
                console("list2.in", "l\ntemplate2.html\nlist.txt\nq\n")]
         # rsync writes each file to a temporary and renames it: the same
         # promise as the tool's; cp overwrites in place.
         (mine, user, rss), nosync, rsync, cp = interleaved([
             ([exe], cin),
-            ([exe, "--no-sync"], cin[::-1]),
+            ([exe, "--no-sync"],
+             [console("nlist.in", "l\ntemplate.html\nnlist.txt\nq\n"),
+              console("nlist2.in", "l\ntemplate2.html\nnlist.txt\nq\n")]),
             ("rsync -a -I p*.html sync/", None),
             ("cp p*.html copy/", None)], site, args.runs)
         rows.append(("list of %d pages of 4 KiB" % pages, mine, user, rss,

@@ -230,7 +230,7 @@ void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out) {
 PageParts FindPartsOf(Source& page) {
   HtmlTokenizer tokens(page.fd, false);
   PageParts parts = FindPageParts(tokens);
-  if (tokens.ReadError() || !RewindFile(page.fd)) {
+  if (tokens.ReadError() || !SeekFile(page.fd, 0)) {
     page.readError = page.ended = true;
   }
   return parts;
@@ -243,7 +243,7 @@ bool FindLandmarksOf(Source& templ, const std::string& name,
                      TemplateLandmarks* marks) {
   HtmlTokenizer tokens(templ.fd, true);
   *marks = FindTemplateLandmarks(tokens);
-  if (tokens.ReadError() || !RewindFile(templ.fd)) {
+  if (tokens.ReadError() || !SeekFile(templ.fd, 0)) {
     templ.readError = templ.ended = true;
     return true;  // said as a page cut short
   }

@@ -206,11 +206,15 @@ HtmlTokenizer::HtmlTokenizer(int fd, bool findMarkers)
 }
 
 void HtmlTokenizer::Restart(std::uint64_t offset) {
-  if (!RewindFile(fd_)) readError_ = true;
-  source_.reset(new Source(fd_, Decoder(TEXT_MODE_FILES, false), false));
+  // Where the reader sees the bytes as they are, the file is read again
+  // from `offset` itself; else from its start, decoded as before.
+  Decoder decoder(TEXT_MODE_FILES, false);
+  std::uint64_t at = decoder.Transparent() ? offset : 0;
+  if (!SeekFile(fd_, at)) readError_ = true;
+  source_.reset(new Source(fd_, decoder, false));
   carry_.clear();
   carryPos_ = 0;
-  offset_ = 0;
+  offset_ = at;
   while (offset_ < offset) {
     std::string_view ahead = Ahead(*source_);
     if (ahead.empty()) break;
@@ -276,8 +280,12 @@ HtmlToken HtmlTokenizer::Next() {
   int c = Peek(0);
   if (c == kEndOfInput) return end;
   if (c == '<') {
+    int next = Peek(1);
+    bool tag = IsLetter(next) || (next == '/' && IsLetter(Peek(2)));
+    // Where no '>' follows, no tag can end: its '<' is text.
+    if (tag && offset_ >= noGreater_) return Text();
     HtmlToken t;
-    std::size_t n = MarkupInView(View(), &t);
+    std::size_t n = offset_ < noGreater_ ? MarkupInView(View(), &t) : 0;
     if (n == kNotMarkup) return Text();
     if (n > 0) {
       t.start = offset_;
@@ -286,8 +294,7 @@ HtmlToken HtmlTokenizer::Next() {
       if (t.kind == HtmlToken::Kind::kStartTag) NoteStartTag(t);
       return t;
     }
-    int next = Peek(1);
-    if (IsLetter(next) || next == '!' || next == '?' ||
+    if (tag || next == '!' || next == '?' ||
         (next == '/' && Peek(2) != kEndOfInput)) {
       return Markup();
     }
@@ -327,10 +334,12 @@ HtmlToken HtmlTokenizer::Text() {
     }
     Advance(n);
     if (n == v.size()) continue;
-    // A '<' that opens markup ends the text; any other is text.
+    // A '<' that opens markup ends the text; any other is text, and so is
+    // a tag where no '>' follows to end it.
     int next = Peek(1);
-    if (IsLetter(next) || next == '!' || next == '?' ||
-        (next == '/' && Peek(2) != kEndOfInput)) {
+    bool tag = IsLetter(next) || (next == '/' && IsLetter(Peek(2)));
+    if ((tag && offset_ < noGreater_) || next == '!' || next == '?' ||
+        (next == '/' && !tag && Peek(2) != kEndOfInput)) {
       break;
     }
     endRun();
@@ -418,6 +427,8 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
   t.kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
   t.start = start;
   Advance(endTag ? 2 : 1);
+  // Read since the last quoted value, with no '>' in it.
+  std::uint64_t since = offset_;
   for (std::string_view v = View(); !v.empty(); v = View()) {
     std::size_t i = 0;
     for (; i < v.size(); ++i) {
@@ -464,12 +475,25 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
       continue;
     }
     char quote = v[i];
-    Advance(i + 1);
+    Advance(i);
+    std::uint64_t& noQuote = quote == '"' ? noDouble_ : noSingle_;
+    if (offset_ >= noQuote) return TagIsText(start);  // never closed
+    std::uint64_t opened = offset_;
+    Advance(1);
     afterEquals = false;
-    if (!SkipQuoted(quote)) break;
+    if (!SkipQuoted(quote)) {
+      noQuote = opened;
+      return TagIsText(start);
+    }
+    since = offset_;
   }
-  // The file ended inside the tag: it is no tag, its '<' is text, and the
-  // page is read again from the character after it.
+  noGreater_ = std::min(noGreater_, since);
+  return TagIsText(start);
+}
+
+// The file ended inside the tag at `start`: it is no tag, its '<' is text,
+// and the page is read again from the character after it.
+HtmlToken HtmlTokenizer::TagIsText(std::uint64_t start) {
   Restart(start + 1);
   HtmlToken text;
   text.kind = HtmlToken::Kind::kText;

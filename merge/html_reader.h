@@ -83,6 +83,7 @@ class HtmlTokenizer {
   // After a start tag: the text of script and the like is read whole.
   void NoteStartTag(const HtmlToken& t);
   bool SkipQuoted(int quote);
+  HtmlToken TagIsText(std::uint64_t start);
 
   int fd_;
   bool findMarkers_;
@@ -94,6 +95,12 @@ class HtmlTokenizer {
   std::size_t rawSize_ = 0;  // 0: none
   bool plaintext_ = false;   // the rest of the file is text
   bool readError_ = false;
+  // What a tag the file ended inside showed of the rest of the file, so
+  // that no later tag reads to the end again: from these offsets on there
+  // is no '>', no '"' and no '\'' respectively.
+  std::uint64_t noGreater_ = kFileEnd;
+  std::uint64_t noDouble_ = kFileEnd;
+  std::uint64_t noSingle_ = kFileEnd;
 };
 
 // Where a page's parts are, as the HTML mode finds them: the head part

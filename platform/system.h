@@ -66,8 +66,9 @@ int OpenForReading(const std::string& name, FileIdentity* id);
 // the file, and -1 on a read error.
 std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size);
 
-// Moves an open file's position back to its start; false when it cannot.
-bool RewindFile(int fd);
+// Moves an open file's position to `offset` bytes from its start; false
+// when it cannot.
+bool SeekFile(int fd, std::uint64_t offset);
 
 // Closes a file descriptor; false when the close reported an error (an
 // interrupted close has closed the file and is no error).

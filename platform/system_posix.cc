@@ -213,7 +213,10 @@ void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size) {
 #endif
 }
 
-bool RewindFile(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0; }
+bool SeekFile(int fd, std::uint64_t offset) {
+  auto at = static_cast<off_t>(offset);
+  return ::lseek(fd, at, SEEK_SET) == at;
+}
 
 bool CloseFile(int fd) {
   // Linux closes the descriptor even when close is interrupted.

@@ -225,7 +225,10 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 void StartWriteback(int, std::uint64_t, std::uint64_t) {}
 
-bool RewindFile(int fd) { return _lseeki64(fd, 0, SEEK_SET) == 0; }
+bool SeekFile(int fd, std::uint64_t offset) {
+  auto at = static_cast<__int64>(offset);
+  return _lseeki64(fd, at, SEEK_SET) == at;
+}
 
 bool CloseFile(int fd) { return _close(fd) == 0; }
 

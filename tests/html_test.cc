@@ -130,6 +130,19 @@ TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
             "empty body\ntembrix: 1 page: 0 lost content, 1 with warnings\n");
 }
 
+TEST_F(Html, TagsTheFileEndsInsideAreTextReadOnce) {
+  // 200,000 tags that never end: each '<' is text, and the page is not read
+  // again from each of them.
+  std::string many;
+  for (int i = 0; i < 200000; ++i) many += "<a";
+  EXPECT_EQ(HtmlMerge("<head><body>[####]", "<body>" + many),
+            "<body>[" + many + "]");
+  // A value whose quote never closes: its tag is text, and the tags inside
+  // count again.
+  EXPECT_EQ(HtmlMerge("<head><body>[####]", "<body><a title=\"x<b>y</body>z"),
+            "<body>[<a title=\"x<b>y]");
+}
+
 // Random pages from tag fragments, some pushed across the reader's 128 KiB
 // blocks, merged by the program and by the plain rules.
 TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {
