@@ -47,6 +47,22 @@ std::string Usage() {
   return kUsageHead + std::to_string(MAXCHARS) + kUsageTail;
 }
 
+// Sets the mode an option names: true when `arg` is one.
+bool TakeMode(const std::string& arg, CommandLine* line) {
+  if (arg == "--no-sync") {
+    line->sync = false;
+  } else if (arg == "--html") {
+    line->html = true;
+  } else if (arg == "--check") {
+    line->check = true;
+  } else if (arg == "--strict") {
+    line->strict = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 CommandLine UsageError(std::string error) {
   CommandLine line;
   line.action = CommandLine::Action::kUsageError;
@@ -102,14 +118,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.action = arg == "--help" ? CommandLine::Action::kHelp
                                     : CommandLine::Action::kVersion;
       return line;
-    } else if (arg == "--no-sync") {
-      line.sync = false;
-    } else if (arg == "--html") {
-      line.html = true;
-    } else if (arg == "--check") {
-      line.check = true;
-    } else if (arg == "--strict") {
-      line.strict = true;
+    } else if (TakeMode(arg, &line)) {
+      // --no-sync, --html, --check or --strict, now set
     } else if (arg == "-l" || arg == "--list") {
       if (++i == args.size())
         return UsageError("option " + arg + " needs a file name");

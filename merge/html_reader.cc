@@ -61,6 +61,52 @@ constexpr std::size_t kNotMarkup = SIZE_MAX;
 // it lies in `v`, filling *t's kind and name; 0 when it may run past `v`,
 // for the careful path to read; kNotMarkup when the '<' is text. Most
 // markup lies in one block, and is read here without a call per byte.
+// The end of a tag's name that begins at `q`: the first blank, '/' or '>',
+// or `end`.
+const char* NameEnd(const char* q, const char* end) {
+  while (q < end && !IsBlank(static_cast<unsigned char>(*q)) && *q != '/' &&
+         *q != '>') {
+    ++q;
+  }
+  return q;
+}
+
+// Past the '>' that ends the tag whose name ends at `q`: the first '>'
+// outside a quoted value, where a quote opens a value when the last byte
+// before it that is not blank is a '='. Null when `end` comes first.
+const char* PastTagEnd(const char* q, const char* end) {
+  const char* from = q;
+  for (;;) {
+    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
+    if (q == end) return nullptr;
+    if (*q == '>') return q + 1;
+    const char* r = q;
+    while (r > from && IsBlank(static_cast<unsigned char>(r[-1]))) --r;
+    if (r > from && r[-1] == '=') {
+      q = static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
+      if (q == nullptr) return nullptr;
+      from = ++q;
+    } else {
+      ++q;
+    }
+  }
+}
+
+// Past the end of the comment or the like at `p`: "-->" from the first dash
+// of "<!--", else the next '>'. Null when `end` comes first.
+const char* PastCommentEnd(const char* p, const char* end) {
+  const char* from = p + 2;
+  bool comment = p[1] == '!' && p[2] == '-' && p[3] == '-';
+  for (const char* gt = from; gt < end; ++gt) {
+    gt = static_cast<const char*>(std::memchr(gt, '>', end - gt));
+    if (gt == nullptr) break;
+    if (!comment || (gt - from >= 2 && gt[-1] == '-' && gt[-2] == '-')) {
+      return gt + 1;
+    }
+  }
+  return nullptr;
+}
+
 std::size_t MarkupInView(std::string_view v, HtmlToken* t) {
   const char* p = v.data();
   const char* end = p + v.size();
@@ -69,49 +115,21 @@ std::size_t MarkupInView(std::string_view v, HtmlToken* t) {
   bool endTag = *q == '/';
   if (*q == '!' || *q == '?' || (endTag && !IsLetter(q[1]))) {
     t->kind = HtmlToken::Kind::kComment;
-    const char* from = p + 2;
-    bool comment = p[1] == '!' && p[2] == '-' && p[3] == '-';
-    // A comment ends at the first "-->" from its first dash.
-    for (const char* gt = from; gt < end; ++gt) {
-      gt = static_cast<const char*>(std::memchr(gt, '>', end - gt));
-      if (gt == nullptr) break;
-      if (!comment || (gt - from >= 2 && gt[-1] == '-' && gt[-2] == '-')) {
-        return gt + 1 - p;
-      }
-    }
-    return 0;
+    const char* past = PastCommentEnd(p, end);
+    return past == nullptr ? 0 : past - p;
   }
   if (endTag) ++q;
   if (!IsLetter(*q)) return kNotMarkup;
   t->kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
   const char* name = q;
-  while (q < end && !IsBlank(static_cast<unsigned char>(*q)) && *q != '/' &&
-         *q != '>') {
-    ++q;
-  }
+  q = NameEnd(q, end);
   if (q == end) return 0;
   t->nameSize = std::min<std::size_t>(q - name, sizeof t->name + 1);
   for (std::size_t i = 0; i < t->nameSize && i < sizeof t->name; ++i) {
     t->name[i] = LowerAscii(name[i]);
   }
-  // The first '>' outside a quoted value: a quote opens a value when the
-  // last byte before it that is not blank is a '='.
-  const char* from = q;
-  for (;;) {
-    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
-    if (q == end) return 0;
-    if (*q == '>') return q + 1 - p;
-    const char* r = q;
-    while (r > from && IsBlank(static_cast<unsigned char>(r[-1]))) --r;
-    if (r > from && r[-1] == '=') {
-      const char* close =
-          static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
-      if (close == nullptr) return 0;
-      q = from = close + 1;
-    } else {
-      ++q;
-    }
-  }
+  const char* past = PastTagEnd(q, end);
+  return past == nullptr ? 0 : past - p;
 }
 
 // True when the `size` bytes at `name` spell `word` (lower case, letters
@@ -160,41 +178,144 @@ const char* ScanBody(std::string_view v, bool* found) {
     bool endTag = *q == '/';
     if (endTag) ++q;
     if (!IsLetter(*q)) {
-      if (!endTag && *q != '!' && *q != '?') {
-        p = lt + 1;  // a '<' that is text
-        continue;
-      }
-      return lt;  // a comment, a doctype or the like
+      if (endTag || *q == '!' || *q == '?') return lt;  // a comment or the like
+      p = lt + 1;                                       // a '<' that is text
+      continue;
     }
     const char* name = q;
-    while (q < end && !IsBlank(static_cast<unsigned char>(*q)) && *q != '/' &&
-           *q != '>') {
-      ++q;
-    }
+    q = NameEnd(q, end);
+    if (q == end) return lt;
     std::size_t size = q - name;
     if (endTag && (NameIs(name, size, "body") || NameIs(name, size, "html"))) {
       *found = true;
       return lt;
     }
     if (!endTag && OpensRawText(name, size)) return lt;
-    // The '>' outside quoted values: a quote opens a value when the last
-    // byte before it that is not blank is a '='.
-    const char* from = q;
-    for (;;) {
-      while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
-      if (q == end) return lt;
-      if (*q == '>') break;
-      const char* r = q;
-      while (r > from && IsBlank(static_cast<unsigned char>(r[-1]))) --r;
-      if (r > from && r[-1] == '=') {
-        q = static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
-        if (q == nullptr) return lt;
-        from = ++q;
-      } else {
-        ++q;
-      }
+    p = PastTagEnd(q, end);
+    if (p == nullptr) return lt;
+  }
+}
+
+// Where in `span` a quote opens a value: the first quote whose last byte
+// before it that is not blank is a '=', *afterEquals carrying that across
+// blocks. The size of `span` when none does.
+std::size_t QuoteOpening(std::string_view span, bool* afterEquals) {
+  for (std::size_t i = 0; i < span.size(); ++i) {
+    char c = span[i];
+    if (*afterEquals && (c == '"' || c == '\'')) return i;
+    if (c == '=') {
+      *afterEquals = true;
+    } else if (!IsBlank(static_cast<unsigned char>(c))) {
+      *afterEquals = false;
     }
-    p = q + 1;
+  }
+  return span.size();
+}
+
+// Where the reading of a page stands.
+enum class Phase { kBeforeHead, kInHead, kAfterHead, kInBody, kDone };
+
+// The phase after a token; `again` when the next phase takes the same token.
+struct Move {
+  Phase next;
+  bool again = false;
+};
+
+// Before the head part: blanks, comments, the html tag and stray end tags
+// are dropped; a head tag or an element of a head opens the head part;
+// anything else comes after an empty head part.
+Move BeforeHead(const HtmlToken& t, PageParts* parts) {
+  if (IsFiller(t) || IsStart(t, "html")) return {Phase::kBeforeHead};
+  if (t.kind == HtmlToken::Kind::kStartTag &&
+      (t.Is("head") || BelongsInHead(t))) {
+    parts->headStart = t.start;
+    return {Phase::kInHead};
+  }
+  if (t.kind == HtmlToken::Kind::kEndTag &&
+      !IsOneOf(t, {"body", "html", "br"})) {
+    return {Phase::kBeforeHead};
+  }
+  parts->headStart = parts->headEnd = t.start;
+  return {Phase::kAfterHead, true};
+}
+
+// In the head part, up to its end tag or the first thing that cannot stand
+// in a head: text that is not blank, a start tag other than html, head or an
+// element of a head, or </body>, </html> or </br>.
+Move InHead(const HtmlToken& t, PageParts* parts) {
+  using Kind = HtmlToken::Kind;
+  if (IsEnd(t, "head")) {
+    parts->headEnd = t.end;
+    return {Phase::kAfterHead};
+  }
+  bool stays = t.kind == Kind::kComment || t.kind == Kind::kRawText ||
+               (t.kind == Kind::kText && t.firstNonBlank == t.end) ||
+               (t.kind == Kind::kStartTag &&
+                (t.Is("html") || t.Is("head") || BelongsInHead(t))) ||
+               (t.kind == Kind::kEndTag && !IsOneOf(t, {"body", "html", "br"}));
+  if (stays) return {Phase::kInHead};
+  parts->headEnd = t.kind == Kind::kText ? t.firstNonBlank : t.start;
+  return {Phase::kAfterHead, true};
+}
+
+// After the head part: the body part begins after the body tag, or at the
+// first thing that is not blank, a comment or a doctype.
+Move AfterHead(const HtmlToken& t, PageParts* parts) {
+  if (IsFiller(t)) return {Phase::kAfterHead};
+  if (IsStart(t, "body")) {
+    parts->bodyStart = t.end;
+    return {Phase::kInBody};
+  }
+  parts->bodyStart =
+      t.kind == HtmlToken::Kind::kText ? t.firstNonBlank : t.start;
+  return {Phase::kInBody, true};
+}
+
+Move Step(Phase phase, const HtmlToken& t, PageParts* parts) {
+  switch (phase) {
+    case Phase::kBeforeHead:
+      return BeforeHead(t, parts);
+    case Phase::kInHead:
+      return InHead(t, parts);
+    case Phase::kAfterHead:
+      return AfterHead(t, parts);
+    case Phase::kInBody:
+      if (IsEnd(t, "body") || IsEnd(t, "html")) {
+        parts->bodyEnd = t.start;
+        return {Phase::kDone};
+      }
+      return {Phase::kInBody};
+    case Phase::kDone:
+      break;
+  }
+  return {Phase::kDone};
+}
+
+// A run of '#' in text, read to find the first of exactly four.
+struct MarkerRun {
+  std::size_t hashes = 0;
+  std::uint64_t at = 0;
+  // The run has ended: it is the marker when it is the first of four.
+  void End(HtmlToken* t) {
+    if (hashes == 4 && t->marker == kFileEnd) t->marker = at;
+    hashes = 0;
+  }
+};
+
+// Notes in *t the first byte of `text` (at offset `at`) that is not blank
+// and, with `markers`, the runs of '#'.
+void NoteText(std::string_view text, std::uint64_t at, bool markers,
+              HtmlToken* t, MarkerRun* run) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (t->firstNonBlank == kFileEnd && !IsBlank(c)) t->firstNonBlank = at + i;
+    if (!markers) {
+      if (t->firstNonBlank != kFileEnd) return;
+    } else if (c != '#') {
+      run->End(t);
+    } else if (run->hashes++ == 0) {
+      run->at = at + i;
+    }
   }
 }
 
@@ -279,27 +400,24 @@ HtmlToken HtmlTokenizer::Next() {
   if (rawSize_ > 0) return RawText();
   int c = Peek(0);
   if (c == kEndOfInput) return end;
-  if (c == '<') {
-    int next = Peek(1);
-    bool tag = IsLetter(next) || (next == '/' && IsLetter(Peek(2)));
-    // Where no '>' follows, no tag can end: its '<' is text.
-    if (tag && offset_ >= noGreater_) return Text();
-    HtmlToken t;
-    std::size_t n = offset_ < noGreater_ ? MarkupInView(View(), &t) : 0;
-    if (n == kNotMarkup) return Text();
-    if (n > 0) {
-      t.start = offset_;
-      Advance(n);
-      t.end = offset_;
-      if (t.kind == HtmlToken::Kind::kStartTag) NoteStartTag(t);
-      return t;
-    }
-    if (tag || next == '!' || next == '?' ||
-        (next == '/' && Peek(2) != kEndOfInput)) {
-      return Markup();
-    }
+  if (c != '<' || !OpensMarkup()) return Text();
+  HtmlToken t;
+  std::size_t n = MarkupInView(View(), &t);
+  if (n == 0 || n == kNotMarkup) return Markup();  // may run past the block
+  t.start = offset_;
+  Advance(n);
+  t.end = offset_;
+  if (t.kind == HtmlToken::Kind::kStartTag) NoteStartTag(t);
+  return t;
+}
+
+bool HtmlTokenizer::OpensMarkup() {
+  int next = Peek(1);
+  // Where no '>' follows, no tag can end: its '<' is text.
+  if (IsLetter(next) || (next == '/' && IsLetter(Peek(2)))) {
+    return offset_ < noGreater_;
   }
-  return Text();
+  return next == '!' || next == '?' || (next == '/' && Peek(2) != kEndOfInput);
 }
 
 HtmlToken HtmlTokenizer::Text() {
@@ -307,46 +425,22 @@ HtmlToken HtmlTokenizer::Text() {
   t.kind = HtmlToken::Kind::kText;
   t.start = offset_;
   t.firstNonBlank = kFileEnd;
-  std::size_t hashes = 0;  // the run of '#' being read, for markers
-  std::uint64_t hashesAt = 0;
-  auto endRun = [&] {
-    if (hashes == 4 && t.marker == kFileEnd) t.marker = hashesAt;
-    hashes = 0;
-  };
+  MarkerRun run;
   for (std::string_view v = View(); !v.empty(); v = View()) {
-    std::size_t n = 0;
+    const void* lt = std::memchr(v.data(), '<', v.size());
+    std::size_t n =
+        lt == nullptr ? v.size() : static_cast<const char*>(lt) - v.data();
     if (findMarkers_ || t.firstNonBlank == kFileEnd) {
-      for (; n < v.size() && v[n] != '<'; ++n) {
-        unsigned char c = static_cast<unsigned char>(v[n]);
-        if (t.firstNonBlank == kFileEnd && !IsBlank(c)) {
-          t.firstNonBlank = offset_ + n;
-        }
-        if (!findMarkers_) continue;
-        if (c != '#') {
-          endRun();
-        } else if (hashes++ == 0) {
-          hashesAt = offset_ + n;
-        }
-      }
-    } else {
-      const void* lt = std::memchr(v.data(), '<', v.size());
-      n = lt == nullptr ? v.size() : static_cast<const char*>(lt) - v.data();
+      NoteText(v.substr(0, n), offset_, findMarkers_, &t, &run);
     }
     Advance(n);
     if (n == v.size()) continue;
-    // A '<' that opens markup ends the text; any other is text, and so is
-    // a tag where no '>' follows to end it.
-    int next = Peek(1);
-    bool tag = IsLetter(next) || (next == '/' && IsLetter(Peek(2)));
-    if ((tag && offset_ < noGreater_) || next == '!' || next == '?' ||
-        (next == '/' && !tag && Peek(2) != kEndOfInput)) {
-      break;
-    }
-    endRun();
-    if (t.firstNonBlank == kFileEnd) t.firstNonBlank = offset_;
+    // A '<' that opens markup ends the text; any other is text.
+    if (OpensMarkup()) break;
+    NoteText("<", offset_, findMarkers_, &t, &run);
     Advance(1);
   }
-  endRun();
+  run.End(&t);
   t.end = offset_;
   if (t.firstNonBlank == kFileEnd) t.firstNonBlank = t.end;
   return t;
@@ -427,21 +521,30 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
   t.kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
   t.start = start;
   Advance(endTag ? 2 : 1);
-  // Read since the last quoted value, with no '>' in it.
-  std::uint64_t since = offset_;
+  std::uint64_t name = offset_;
+  ReadName(&t);
+  // A name holds no '>': the search for one counts from the name on.
+  if (!PassTagEnd(name)) return TagIsText(start);
+  t.end = offset_;
+  if (!endTag) NoteStartTag(t);
+  return t;
+}
+
+void HtmlTokenizer::ReadName(HtmlToken* t) {
   for (std::string_view v = View(); !v.empty(); v = View()) {
     std::size_t i = 0;
     for (; i < v.size(); ++i) {
       unsigned char c = static_cast<unsigned char>(v[i]);
       if (IsBlank(c) || c == '/' || c == '>') break;
-      if (t.nameSize < sizeof t.name) t.name[t.nameSize] = LowerAscii(c);
-      if (t.nameSize <= sizeof t.name) ++t.nameSize;
+      if (t->nameSize < sizeof t->name) t->name[t->nameSize] = LowerAscii(c);
+      if (t->nameSize <= sizeof t->name) ++t->nameSize;
     }
     Advance(i);
-    if (i < v.size()) break;
+    if (i < v.size()) return;
   }
-  // The tag ends at the first '>' outside a quoted value: a value is quoted
-  // when the first character after its '=' and any blanks is a quote.
+}
+
+bool HtmlTokenizer::PassTagEnd(std::uint64_t since) {
   bool afterEquals = false;
   for (std::string_view v = View(); !v.empty(); v = View()) {
     const char* gt =
@@ -450,45 +553,27 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
     if (gt != nullptr && std::memchr(v.data(), '"', span) == nullptr &&
         std::memchr(v.data(), '\'', span) == nullptr) {
       Advance(span + 1);  // no quote before the '>': it ends the tag
-      t.end = offset_;
-      if (!endTag) NoteStartTag(t);
-      return t;
+      return true;
     }
-    std::size_t i = 0;
-    bool quoted = false;
-    for (; i < span; ++i) {
-      char c = v[i];
-      if (afterEquals && (c == '"' || c == '\'')) {
-        quoted = true;
-        break;
-      }
-      if (c == '=') {
-        afterEquals = true;
-      } else if (!IsBlank(static_cast<unsigned char>(c))) {
-        afterEquals = false;
-      }
-    }
-    if (!quoted) {
-      // A quote that follows no '=' is a character like the others: on to
-      // the '>' or the next block.
-      Advance(i);
-      continue;
-    }
-    char quote = v[i];
+    std::size_t i = QuoteOpening(v.substr(0, span), &afterEquals);
     Advance(i);
-    std::uint64_t& noQuote = quote == '"' ? noDouble_ : noSingle_;
-    if (offset_ >= noQuote) return TagIsText(start);  // never closed
-    std::uint64_t opened = offset_;
-    Advance(1);
+    if (i == span) continue;  // on to the '>' or the next block
+    if (!PassQuoted(v[i])) return false;
     afterEquals = false;
-    if (!SkipQuoted(quote)) {
-      noQuote = opened;
-      return TagIsText(start);
-    }
     since = offset_;
   }
   noGreater_ = std::min(noGreater_, since);
-  return TagIsText(start);
+  return false;
+}
+
+bool HtmlTokenizer::PassQuoted(char quote) {
+  std::uint64_t& noQuote = quote == '"' ? noDouble_ : noSingle_;
+  if (offset_ >= noQuote) return false;  // known never to close
+  std::uint64_t opened = offset_;
+  Advance(1);
+  if (SkipQuoted(quote)) return true;
+  noQuote = opened;
+  return false;
 }
 
 // The file ended inside the tag at `start`: it is no tag, its '<' is text,
@@ -554,61 +639,17 @@ std::uint64_t HtmlTokenizer::SkipToBodyEnd() {
 }
 
 PageParts FindPageParts(HtmlTokenizer& page) {
-  enum class Phase { kBeforeHead, kInHead, kAfterHead, kInBody, kDone };
   PageParts parts;
   Phase phase = Phase::kBeforeHead;
   HtmlToken t;
   for (t = page.Next(); t.kind != HtmlToken::Kind::kEnd; t = page.Next()) {
-    using Kind = HtmlToken::Kind;
-    if (t.kind == Kind::kText && t.firstNonBlank < t.end) parts.hasText = true;
+    if (t.kind == HtmlToken::Kind::kText && t.firstNonBlank < t.end) {
+      parts.hasText = true;
+    }
     if (phase == Phase::kDone) continue;
-    if (phase == Phase::kBeforeHead) {
-      // Before the head part: blanks, comments, the html tag and stray end
-      // tags are dropped; a head tag or an element of a head opens it.
-      if (IsFiller(t) || IsStart(t, "html")) continue;
-      if (t.kind == Kind::kStartTag && (t.Is("head") || BelongsInHead(t))) {
-        parts.headStart = t.start;
-        phase = Phase::kInHead;
-        continue;
-      }
-      if (t.kind == Kind::kEndTag && !IsOneOf(t, {"body", "html", "br"})) {
-        continue;
-      }
-      // Anything else comes after an empty head part.
-      parts.headStart = parts.headEnd = t.start;
-      phase = Phase::kAfterHead;
-    }
-    if (phase == Phase::kInHead) {
-      if (IsEnd(t, "head")) {
-        parts.headEnd = t.end;
-        phase = Phase::kAfterHead;
-        continue;
-      }
-      bool staysInHead =
-          t.kind == Kind::kComment || t.kind == Kind::kRawText ||
-          (t.kind == Kind::kText && t.firstNonBlank == t.end) ||
-          (t.kind == Kind::kStartTag &&
-           (t.Is("html") || t.Is("head") || BelongsInHead(t))) ||
-          (t.kind == Kind::kEndTag && !IsOneOf(t, {"body", "html", "br"}));
-      if (staysInHead) continue;
-      parts.headEnd = t.kind == Kind::kText ? t.firstNonBlank : t.start;
-      phase = Phase::kAfterHead;
-    }
-    if (phase == Phase::kAfterHead) {
-      if (IsFiller(t)) continue;
-      if (IsStart(t, "body")) {
-        parts.bodyStart = t.end;
-        phase = Phase::kInBody;
-        continue;
-      }
-      parts.bodyStart = t.kind == Kind::kText ? t.firstNonBlank : t.start;
-      phase = Phase::kInBody;
-    }
-    if (IsEnd(t, "body") || IsEnd(t, "html")) {
-      parts.bodyEnd = t.start;
-      phase = Phase::kDone;
-      continue;
-    }
+    Move move{phase, true};
+    while (move.again) move = Step(move.next, t, &parts);
+    phase = move.next;
     if (phase == Phase::kInBody) {
       // The body part needs no token but the one that ends it.
       parts.bodyEnd = page.SkipToBodyEnd();
@@ -618,10 +659,7 @@ PageParts FindPageParts(HtmlTokenizer& page) {
     }
   }
   if (phase == Phase::kInHead) parts.headEnd = t.start;
-  if (phase == Phase::kInBody) parts.bodyEnd = t.start;
-  if (phase != Phase::kInBody && phase != Phase::kDone) {
-    parts.bodyStart = parts.bodyEnd = 0;
-  }
+  if (phase != Phase::kDone) parts.bodyStart = parts.bodyEnd = 0;
   return parts;
 }
 

@@ -75,10 +75,17 @@ class HtmlTokenizer {
   int Peek(std::size_t k);
   void Restart(std::uint64_t offset);
   HtmlToken Text();
+  // At a '<': true when it opens a comment, a tag or the like.
+  bool OpensMarkup();
   HtmlToken Markup();
   HtmlToken Comment(std::uint64_t start);
   HtmlToken Bogus(std::uint64_t start);
   HtmlToken Tag(std::uint64_t start, bool endTag);
+  void ReadName(HtmlToken* t);
+  // Passes the rest of a tag up to its '>'; false when the file ends first.
+  // `since`: where the tag was read from with no '>' outside quotes.
+  bool PassTagEnd(std::uint64_t since);
+  bool PassQuoted(char quote);
   HtmlToken RawText();
   // After a start tag: the text of script and the like is read whole.
   void NoteStartTag(const HtmlToken& t);

@@ -137,6 +137,11 @@ TEST_F(Html, TagsTheFileEndsInsideAreTextReadOnce) {
   for (int i = 0; i < 200000; ++i) many += "<a";
   EXPECT_EQ(HtmlMerge("<head><body>[####]", "<body>" + many),
             "<body>[" + many + "]");
+  // A tag name that the reader's first 128 KiB block cuts after "</body" is
+  // read whole: "</bodyx>" does not end the body.
+  std::string edge = "<body>" + std::string(128 * 1024 - 12, 'x');
+  EXPECT_EQ(HtmlMerge("<head><body>[####]", edge + "</bodyx>y</body>"),
+            "<body>[" + edge.substr(6) + "</bodyx>y]");
   // A value whose quote never closes: its tag is text, and the tags inside
   // count again.
   EXPECT_EQ(HtmlMerge("<head><body>[####]", "<body><a title=\"x<b>y</body>z"),
