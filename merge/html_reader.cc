@@ -186,13 +186,15 @@ const char* ScanBody(std::string_view v, bool* found) {
     q = NameEnd(q, end);
     if (q == end) return lt;
     std::size_t size = q - name;
+    if (!endTag && OpensRawText(name, size)) return lt;
+    const char* past = PastTagEnd(q, end);
+    // A tag whose '>' is not in the view may never end, and be text.
+    if (past == nullptr) return lt;
     if (endTag && (NameIs(name, size, "body") || NameIs(name, size, "html"))) {
       *found = true;
       return lt;
     }
-    if (!endTag && OpensRawText(name, size)) return lt;
-    p = PastTagEnd(q, end);
-    if (p == nullptr) return lt;
+    p = past;
   }
 }
 

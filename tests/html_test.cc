@@ -76,6 +76,7 @@ TEST_F(Html, PartsOfAPage) {
       {"<head></head><body>a <b title=\"x</body> y", "<head></head>",
        "a <b title=\"x"},
       {"<body>a <b", "", "a <b"},
+      {"<body>a</body\n", "", "a</body\n"},
       {"<body><!-- never ended </body>", "", "<!-- never ended </body>"},
       {"", "", ""},
       {"  \n", "", ""},
@@ -197,7 +198,11 @@ TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {
                                 "</noscript>",
                                 "<link>",
                                 "\t",
-                                "\r\n"};
+                                "\r\n",
+                                "</body",
+                                "</html",
+                                "<head",
+                                "<!-"};
   std::mt19937 rng(20261210);
   auto randomText = [&](int count) {
     std::string s;
@@ -226,7 +231,7 @@ TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {
     ++checked;
     ASSERT_EQ(merged, expected) << "template: " << templ << "\npage: " << page;
   }
-  EXPECT_GT(checked, 500);
+  EXPECT_GT(checked, 400);
 }
 
 }  // namespace
