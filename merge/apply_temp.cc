@@ -225,14 +225,21 @@ void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out) {
   }
 }
 
+// Rewinds a file that `tokens` read ahead of the merge, so that `file` reads
+// it from its start. False, with `file` marked cut short by a read error,
+// when the tokens met one or the file cannot be rewound.
+bool ReadAgain(const HtmlTokenizer& tokens, Source& file) {
+  if (!tokens.ReadError() && SeekFile(file.fd, 0)) return true;
+  file.readError = file.ended = true;
+  return false;
+}
+
 // Reads the page ahead of the merge, in the HTML mode, and finds its parts;
 // the merge then reads it again from its start.
 PageParts FindPartsOf(Source& page) {
   HtmlTokenizer tokens(page.fd, false);
   PageParts parts = FindPageParts(tokens);
-  if (tokens.ReadError() || !SeekFile(page.fd, 0)) {
-    page.readError = page.ended = true;
-  }
+  ReadAgain(tokens, page);
   return parts;
 }
 
@@ -243,10 +250,7 @@ bool FindLandmarksOf(Source& templ, const std::string& name,
                      TemplateLandmarks* marks) {
   HtmlTokenizer tokens(templ.fd, true);
   *marks = FindTemplateLandmarks(tokens);
-  if (tokens.ReadError() || !SeekFile(templ.fd, 0)) {
-    templ.readError = templ.ended = true;
-    return true;  // said as a page cut short
-  }
+  if (!ReadAgain(tokens, templ)) return true;  // said as a page cut short
   if (marks->missing == Missing::kNone) return true;
   WriteErrorLine("tembrix: " + ShownName(name) + ": " +
                  NotFound(marks->missing) + ", so the template was not used");

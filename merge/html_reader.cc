@@ -28,12 +28,6 @@ bool IsOneOf(const HtmlToken& t,
   return false;
 }
 
-// Elements whose text is read whole, up to their own end tag.
-bool HoldsRawText(const HtmlToken& t) {
-  return IsOneOf(t, {"script", "style", "title", "textarea", "xmp", "iframe",
-                     "noembed", "noframes", "noscript"});
-}
-
 // Elements that belong in a head: the first of them opens the head part.
 bool BelongsInHead(const HtmlToken& t) {
   return IsOneOf(t, {"base", "basefont", "bgsound", "link", "meta", "title",
@@ -592,7 +586,7 @@ HtmlToken HtmlTokenizer::TagIsText(std::uint64_t start) {
 void HtmlTokenizer::NoteStartTag(const HtmlToken& t) {
   if (t.Is("plaintext")) {
     plaintext_ = true;
-  } else if (HoldsRawText(t)) {
+  } else if (OpensRawText(t.name, t.nameSize)) {
     std::memcpy(raw_, t.name, t.nameSize);
     rawSize_ = t.nameSize;
   }

@@ -184,6 +184,35 @@ std::string QuoteAhead(Reader& r) {
   return ShownName(quote);
 }
 
+// What a warning says of a landmark: that it was not found, and what became
+// of the page when the page or the template lacked it.
+struct Said {
+  const char* notFound;
+  const char* page;
+  const char* templ;
+};
+
+const Said& SaidOf(Missing kind) {
+  // In the order of Missing.
+  static const Said kSaid[] = {
+      {"", "", ""},
+      {"no head tag found", "nothing of the page was merged",
+       "the page follows the end of the template, with no body tag"},
+      {"no closing head tag found", "the page's body was merged into its head",
+       ""},
+      {"no body tag found", "the page's body was dropped",
+       "the template's frame after its head was dropped"},
+      {"the body tag is never closed by '>'", "",
+       "the rest of the template and the page's body ended up inside it"},
+      {"no closing body tag found",
+       "the page's tail after its body was copied into the frame", ""},
+      {"no marker #### found", "",
+       "the page's body follows the end of the template"},
+      {"no body content found", "the merged page has an empty body", ""},
+  };
+  return kSaid[static_cast<int>(kind)];
+}
+
 }  // namespace
 
 bool LosesContent(Role role, Missing kind) {
@@ -225,38 +254,9 @@ NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from) {
 
 std::string Warning(const std::string& shownName, Role role, Missing kind,
                     const NearMiss& miss) {
-  const bool page = role == Role::kPage;
-  const char* became = "";
-  switch (kind) {
-    case Missing::kHeadTag:
-      became = page ? "nothing of the page was merged"
-                    : "the page follows the end of the template, with no "
-                      "body tag";
-      break;
-    case Missing::kHeadEnd:
-      became = "the page's body was merged into its head";
-      break;
-    case Missing::kBodyTag:
-      became = page ? "the page's body was dropped"
-                    : "the template's frame after its head was dropped";
-      break;
-    case Missing::kBodyTagUnclosed:
-      became =
-          "the rest of the template and the page's body ended up inside it";
-      break;
-    case Missing::kBodyEnd:
-      became = "the page's tail after its body was copied into the frame";
-      break;
-    case Missing::kMarker:
-      became = "the page's body follows the end of the template";
-      break;
-    case Missing::kBodyContent:
-      became = "the merged page has an empty body";
-      break;
-    case Missing::kNone:
-      break;
-  }
-  std::string line = shownName + ": " + NotFound(kind) + ", so " + became;
+  const Said& said = SaidOf(kind);
+  std::string line = shownName + ": " + said.notFound + ", so " +
+                     (role == Role::kPage ? said.page : said.templ);
   if (miss.found) {
     line += " (line " + std::to_string(miss.line) + ": \"" + miss.quote +
             "\" - " + miss.reason + ")";
@@ -264,24 +264,4 @@ std::string Warning(const std::string& shownName, Role role, Missing kind,
   return line;
 }
 
-std::string NotFound(Missing kind) {
-  switch (kind) {
-    case Missing::kHeadTag:
-      return "no head tag found";
-    case Missing::kHeadEnd:
-      return "no closing head tag found";
-    case Missing::kBodyTag:
-      return "no body tag found";
-    case Missing::kBodyTagUnclosed:
-      return "the body tag is never closed by '>'";
-    case Missing::kBodyEnd:
-      return "no closing body tag found";
-    case Missing::kMarker:
-      return "no marker #### found";
-    case Missing::kBodyContent:
-      return "no body content found";
-    case Missing::kNone:
-      break;
-  }
-  return "";
-}
+std::string NotFound(Missing kind) { return SaidOf(kind).notFound; }

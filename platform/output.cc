@@ -85,42 +85,47 @@ bool Grouping() {
   return TheGroup().sync && TheGroup().depth > 0 && MAX_WAITING_TEMPS > 1;
 }
 
+bool Contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
 // Flushes the waiting pages with one call per folder, moves them in order,
 // then flushes each folder the moves went into. A page the flush or its
-// move fails for keeps the earlier page, and is said at once.
+// move fails for keeps the earlier page, and is said at once; so is a page
+// whose folder could not be flushed after its move.
 void CommitGroup() {
   Group& group = TheGroup();
-  std::vector<std::string> folders;
+  std::vector<std::string> folders;  // of each page, in list order
+  std::vector<std::string> tried;
   std::vector<std::string> flushed;
   for (const Waiting& page : group.waiting) {
-    std::string folder = FolderOf(page.tempName);
-    if (std::find(folders.begin(), folders.end(), folder) != folders.end()) {
-      continue;
-    }
-    folders.push_back(folder);
-    if (SyncFileSystemOf(folder)) flushed.push_back(folder);
+    folders.push_back(FolderOf(page.tempName));
+    if (Contains(tried, folders.back())) continue;
+    tried.push_back(folders.back());
+    if (SyncFileSystemOf(folders.back())) flushed.push_back(folders.back());
   }
-  std::vector<std::string> moved;
-  for (const Waiting& page : group.waiting) {
-    std::string folder = FolderOf(page.tempName);
-    bool ok =
-        std::find(flushed.begin(), flushed.end(), folder) != flushed.end();
-    if (ok && PutInPlace(page.tempName, page.finalName, true)) {
-      if (std::find(moved.begin(), moved.end(), folder) == moved.end()) {
-        moved.push_back(folder);
-      }
+  std::vector<bool> moved(group.waiting.size(), false);
+  std::vector<std::string> movedInto;
+  for (std::size_t i = 0; i < group.waiting.size(); ++i) {
+    const Waiting& page = group.waiting[i];
+    moved[i] = Contains(flushed, folders[i]) &&
+               PutInPlace(page.tempName, page.finalName, true);
+    if (moved[i]) {
+      if (!Contains(movedInto, folders[i])) movedInto.push_back(folders[i]);
       continue;
     }
     RemoveTemp(page.tempName);
     SayNotWritten(page.outputName);
     group.lost = true;
   }
-  for (const std::string& folder : moved) {
-    if (SyncFolder(folder)) continue;
-    // The moves may not outlast a power cut: every page moved there is said.
-    for (const Waiting& page : group.waiting) {
-      if (FolderOf(page.tempName) == folder) SayNotWritten(page.outputName);
-    }
+  std::vector<std::string> unsynced;
+  for (const std::string& folder : movedInto) {
+    if (!SyncFolder(folder)) unsynced.push_back(folder);
+  }
+  // The moves into such a folder may not outlast a power cut.
+  for (std::size_t i = 0; i < group.waiting.size(); ++i) {
+    if (!moved[i] || !Contains(unsynced, folders[i])) continue;
+    SayNotWritten(group.waiting[i].outputName);
     group.lost = true;
   }
   group.waiting.clear();

@@ -27,7 +27,7 @@ void StartWriteback(int fd, std::uint64_t offset, std::uint64_t size);
 
 // Makes a stop signal or console event remove every temporary file that
 // exists on its way out of the program. Called once, at set-up.
-void RemoveTempOnStop();
+void RemoveTempsOnStop();
 
 // The file an output name leads to, as each platform file finds it.
 struct OutputTarget {

@@ -137,10 +137,10 @@ void SetUpProcess() {
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
   mallopt(M_TRIM_THRESHOLD, 4 << 20);
 #endif
-  RemoveTempOnStop();
+  RemoveTempsOnStop();
 }
 
-void RemoveTempOnStop() {
+void RemoveTempsOnStop() {
   for (int sig : kStopSignals) {
     struct sigaction action;
     if (sigaction(sig, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {

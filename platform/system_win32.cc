@@ -160,10 +160,10 @@ void WriteTo(DWORD which, bool toConsole, std::ostream& stream,
 void SetUpProcess() {
   // No dialog box for a drive with no disk in it: the open just fails.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  RemoveTempOnStop();
+  RemoveTempsOnStop();
 }
 
-void RemoveTempOnStop() {
+void RemoveTempsOnStop() {
   InitializeCriticalSection(&tempLock);
   SetConsoleCtrlHandler(RemoveTempAndEnd, TRUE);
 }
