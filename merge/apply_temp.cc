@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <set>
 #include <string_view>
 
@@ -225,32 +226,15 @@ void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out) {
   }
 }
 
-// Rewinds a file that `tokens` read ahead of the merge, so that `file` reads
-// it from its start. False, with `file` marked cut short by a read error,
-// when the tokens met one or the file cannot be rewound.
-bool ReadAgain(const HtmlTokenizer& tokens, Source& file) {
-  if (!tokens.ReadError() && SeekFile(file.fd, 0)) return true;
-  file.readError = file.ended = true;
-  return false;
-}
-
-// Reads the page ahead of the merge, in the HTML mode, and finds its parts;
-// the merge then reads it again from its start.
-PageParts FindPartsOf(Source& page) {
-  HtmlTokenizer tokens(page.fd, false);
-  PageParts parts = FindPageParts(tokens);
-  ReadAgain(tokens, page);
-  return parts;
-}
-
-// Finds the template's landmarks in the HTML mode. A template without one
-// is not used: standard error says which is missing, and the console says
-// it could not be opened.
+// Finds the template's landmarks in the HTML mode, and rewinds it for the
+// merge. A template without one is not used: standard error says which is
+// missing, and the console says it could not be opened.
 bool FindLandmarksOf(Source& templ, const std::string& name,
                      TemplateLandmarks* marks) {
-  HtmlTokenizer tokens(templ.fd, true);
+  HtmlTokenizer tokens(templ, true);
   *marks = FindTemplateLandmarks(tokens);
-  if (!ReadAgain(tokens, templ)) return true;  // said as a page cut short
+  tokens.ReadFrom(0);
+  if (templ.readError) return true;  // said as a page cut short
   if (marks->missing == Missing::kNone) return true;
   WriteErrorLine("tembrix: " + ShownName(name) + ": " +
                  NotFound(marks->missing) + ", so the template was not used");
@@ -260,16 +244,23 @@ bool FindLandmarksOf(Source& templ, const std::string& name,
 
 // The merged page of the HTML mode: the template up to its head tag, the
 // page's head part, the template from its body tag to its marker, the
-// page's body part, and the template after the marker.
-Findings MergeParts(Source& templ, const TemplateLandmarks& marks, Source& page,
-                    const PageParts& parts, Sink& out) {
+// page's body part, and the template after the marker. The page has been
+// read up to its body part, whose end is found as it is copied.
+Findings MergeParts(Source& templ, const TemplateLandmarks& marks,
+                    HtmlTokenizer& page, const PageParts& parts, Sink& out) {
   Transfer(templ, 0, marks.headTag, out);
-  Transfer(page, parts.headStart, parts.headEnd, out);
+  if (parts.headEnd > parts.headStart) {
+    page.Copy(parts.headStart, parts.headEnd, out);
+  }
   Transfer(templ, marks.bodyTag, marks.marker, out);
-  Transfer(page, parts.bodyStart, parts.bodyEnd, out);
+  std::uint64_t bodyEnd = parts.bodyStart;
+  if (parts.bodyStart != kFileEnd) {
+    page.ReadFrom(parts.bodyStart);
+    bodyEnd = page.CopyToBodyEnd(out);
+  }
   Transfer(templ, marks.marker + 4, kFileEnd, out);
   Findings found;
-  if (parts.bodyStart == parts.bodyEnd && parts.hasText) {
+  if (bodyEnd == parts.bodyStart && (parts.hasText || HasTextAhead(page))) {
     found.page.kind = Missing::kBodyContent;
   }
   return found;
@@ -390,8 +381,14 @@ MergeOutcome MergeFile(const std::string& templateName,
     if (inputFd < 0) return MergeOutcome::kNotOpened;
   }
   Source input(inputFd);
+  // The HTML mode reads the page up to its body part before the output is
+  // opened, and the body part as it is copied.
+  std::unique_ptr<HtmlTokenizer> pageTokens;
   PageParts parts;
-  if (mode.html) parts = FindPartsOf(input);
+  if (mode.html) {
+    pageTokens.reset(new HtmlTokenizer(input, false));
+    parts = FindPageParts(*pageTokens);
+  }
   std::string outputName = OutputName(inputName);
   // Every buffer is allocated before the temporary file is created.
   Sink out;
@@ -402,7 +399,7 @@ MergeOutcome MergeFile(const std::string& templateName,
     WriteLine(" and " + ShownName(inputName) + " (Input file)");
   }
   // Without an output the phases still run, their bytes dropped.
-  Findings found = mode.html ? MergeParts(templ, marks, input, parts, out)
+  Findings found = mode.html ? MergeParts(templ, marks, *pageTokens, parts, out)
                              : MergePages(templ, input, out);
   // A page cut short by a read error must not replace the earlier one.
   bool templWhole = ReadWhole(templ, templateName);

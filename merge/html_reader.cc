@@ -3,22 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "merge/html_chars.h"
+#include "merge/scan.h"
 #include "platform/system.h"
 
 namespace {
-
-// The blanks of HTML: space, tab, line feed, form feed, carriage return.
-bool IsBlank(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-bool IsLetter(int c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char LowerAscii(int c) {
-  return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-}
 
 bool IsOneOf(const HtmlToken& t,
              std::initializer_list<std::string_view> names) {
@@ -42,6 +31,10 @@ bool IsEnd(const HtmlToken& t, std::string_view name) {
   return t.kind == HtmlToken::Kind::kEndTag && t.Is(name);
 }
 
+bool EndsBodyPart(const HtmlToken& t) {
+  return IsEnd(t, "body") || IsEnd(t, "html");
+}
+
 // Blank text, a comment or a doctype: what may stand between parts.
 bool IsFiller(const HtmlToken& t) {
   return t.kind == HtmlToken::Kind::kComment ||
@@ -50,20 +43,6 @@ bool IsFiller(const HtmlToken& t) {
 
 // What MarkupInView gives when the '<' opens no markup.
 constexpr std::size_t kNotMarkup = SIZE_MAX;
-
-// The length of the comment or tag at the '<' that starts `v` when all of
-// it lies in `v`, filling *t's kind and name; 0 when it may run past `v`,
-// for the careful path to read; kNotMarkup when the '<' is text. Most
-// markup lies in one block, and is read here without a call per byte.
-// The end of a tag's name that begins at `q`: the first blank, '/' or '>',
-// or `end`.
-const char* NameEnd(const char* q, const char* end) {
-  while (q < end && !IsBlank(static_cast<unsigned char>(*q)) && *q != '/' &&
-         *q != '>') {
-    ++q;
-  }
-  return q;
-}
 
 // Past the '>' that ends the tag whose name ends at `q`: the first '>'
 // outside a quoted value, where a quote opens a value when the last byte
@@ -75,7 +54,7 @@ const char* PastTagEnd(const char* q, const char* end) {
     if (q == end) return nullptr;
     if (*q == '>') return q + 1;
     const char* r = q;
-    while (r > from && IsBlank(static_cast<unsigned char>(r[-1]))) --r;
+    while (r > from && IsHtmlBlank(static_cast<unsigned char>(r[-1]))) --r;
     if (r > from && r[-1] == '=') {
       q = static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
       if (q == nullptr) return nullptr;
@@ -101,19 +80,23 @@ const char* PastCommentEnd(const char* p, const char* end) {
   return nullptr;
 }
 
+// The length of the comment or tag at the '<' that starts `v` when all of
+// it lies in `v`, filling *t's kind and name; 0 when it may run past `v`,
+// for the careful path to read; kNotMarkup when the '<' is text. Most
+// markup lies in one block, and is read here without a call per byte.
 std::size_t MarkupInView(std::string_view v, HtmlToken* t) {
   const char* p = v.data();
   const char* end = p + v.size();
   if (v.size() < 4) return 0;
   const char* q = p + 1;
   bool endTag = *q == '/';
-  if (*q == '!' || *q == '?' || (endTag && !IsLetter(q[1]))) {
+  if (*q == '!' || *q == '?' || (endTag && !IsAsciiLetter(q[1]))) {
     t->kind = HtmlToken::Kind::kComment;
     const char* past = PastCommentEnd(p, end);
     return past == nullptr ? 0 : past - p;
   }
   if (endTag) ++q;
-  if (!IsLetter(*q)) return kNotMarkup;
+  if (!IsAsciiLetter(*q)) return kNotMarkup;
   t->kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
   const char* name = q;
   q = NameEnd(q, end);
@@ -126,72 +109,6 @@ std::size_t MarkupInView(std::string_view v, HtmlToken* t) {
   return past == nullptr ? 0 : past - p;
 }
 
-// True when the `size` bytes at `name` spell `word` (lower case, letters
-// only) in any case.
-bool NameIs(const char* name, std::size_t size, const char* word) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if ((name[i] | 0x20) != word[i] || word[i] == '\0') return false;
-  }
-  return word[size] == '\0';
-}
-
-// True when a start tag of this name makes the text after it read whole.
-bool OpensRawText(const char* name, std::size_t size) {
-  switch (*name | 0x20) {
-    case 's':
-      return NameIs(name, size, "script") || NameIs(name, size, "style");
-    case 't':
-      return NameIs(name, size, "title") || NameIs(name, size, "textarea");
-    case 'x':
-      return NameIs(name, size, "xmp");
-    case 'i':
-      return NameIs(name, size, "iframe");
-    case 'n':
-      return NameIs(name, size, "noscript") || NameIs(name, size, "noembed") ||
-             NameIs(name, size, "noframes");
-    case 'p':
-      return NameIs(name, size, "plaintext");
-    default:
-      return false;
-  }
-}
-
-// Passes over the body text and markup of `v` up to the first </body> or
-// </html> (*found set), or up to markup the careful path must read: one
-// that may run past `v`, a comment or the like, or a start tag after which
-// text may be read whole. Gives where it stopped, or the end of `v`. Tags
-// are read here without a call per byte, the common case.
-const char* ScanBody(std::string_view v, bool* found) {
-  const char* p = v.data();
-  const char* end = p + v.size();
-  for (;;) {
-    const char* lt = static_cast<const char*>(std::memchr(p, '<', end - p));
-    if (lt == nullptr) return end;
-    if (end - lt < 4) return lt;
-    const char* q = lt + 1;
-    bool endTag = *q == '/';
-    if (endTag) ++q;
-    if (!IsLetter(*q)) {
-      if (endTag || *q == '!' || *q == '?') return lt;  // a comment or the like
-      p = lt + 1;                                       // a '<' that is text
-      continue;
-    }
-    const char* name = q;
-    q = NameEnd(q, end);
-    if (q == end) return lt;
-    std::size_t size = q - name;
-    if (!endTag && OpensRawText(name, size)) return lt;
-    const char* past = PastTagEnd(q, end);
-    // A tag whose '>' is not in the view may never end, and be text.
-    if (past == nullptr) return lt;
-    if (endTag && (NameIs(name, size, "body") || NameIs(name, size, "html"))) {
-      *found = true;
-      return lt;
-    }
-    p = past;
-  }
-}
-
 // Where in `span` a quote opens a value: the first quote whose last byte
 // before it that is not blank is a '=', *afterEquals carrying that across
 // blocks. The size of `span` when none does.
@@ -201,7 +118,7 @@ std::size_t QuoteOpening(std::string_view span, bool* afterEquals) {
     if (*afterEquals && (c == '"' || c == '\'')) return i;
     if (c == '=') {
       *afterEquals = true;
-    } else if (!IsBlank(static_cast<unsigned char>(c))) {
+    } else if (!IsHtmlBlank(static_cast<unsigned char>(c))) {
       *afterEquals = false;
     }
   }
@@ -209,7 +126,7 @@ std::size_t QuoteOpening(std::string_view span, bool* afterEquals) {
 }
 
 // Where the reading of a page stands.
-enum class Phase { kBeforeHead, kInHead, kAfterHead, kInBody, kDone };
+enum class Phase { kBeforeHead, kInHead, kAfterHead, kInBody };
 
 // The phase after a token; `again` when the next phase takes the same token.
 struct Move {
@@ -264,27 +181,14 @@ Move AfterHead(const HtmlToken& t, PageParts* parts) {
   }
   parts->bodyStart =
       t.kind == HtmlToken::Kind::kText ? t.firstNonBlank : t.start;
-  return {Phase::kInBody, true};
+  return {Phase::kInBody};
 }
 
+// The phases before the body part; reading stops as it starts.
 Move Step(Phase phase, const HtmlToken& t, PageParts* parts) {
-  switch (phase) {
-    case Phase::kBeforeHead:
-      return BeforeHead(t, parts);
-    case Phase::kInHead:
-      return InHead(t, parts);
-    case Phase::kAfterHead:
-      return AfterHead(t, parts);
-    case Phase::kInBody:
-      if (IsEnd(t, "body") || IsEnd(t, "html")) {
-        parts->bodyEnd = t.start;
-        return {Phase::kDone};
-      }
-      return {Phase::kInBody};
-    case Phase::kDone:
-      break;
-  }
-  return {Phase::kDone};
+  if (phase == Phase::kBeforeHead) return BeforeHead(t, parts);
+  if (phase == Phase::kInHead) return InHead(t, parts);
+  return AfterHead(t, parts);
 }
 
 // A run of '#' in text, read to find the first of exactly four.
@@ -304,7 +208,8 @@ void NoteText(std::string_view text, std::uint64_t at, bool markers,
               HtmlToken* t, MarkerRun* run) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if (t->firstNonBlank == kFileEnd && !IsBlank(c)) t->firstNonBlank = at + i;
+    if (t->firstNonBlank == kFileEnd && !IsHtmlBlank(c))
+      t->firstNonBlank = at + i;
     if (!markers) {
       if (t->firstNonBlank != kFileEnd) return;
     } else if (c != '#') {
@@ -317,9 +222,11 @@ void NoteText(std::string_view text, std::uint64_t at, bool markers,
 
 }  // namespace
 
-HtmlTokenizer::HtmlTokenizer(int fd, bool findMarkers)
-    : fd_(fd), findMarkers_(findMarkers) {
-  Restart(0);
+HtmlTokenizer::HtmlTokenizer(Source& file, bool findMarkers)
+    : source_(file), findMarkers_(findMarkers), offset_(Offset(file)) {
+  // Allocated now, so that nothing is once an output file exists.
+  carry_.reserve(64);
+  held_.reserve(kHeldRoom);
 }
 
 void HtmlTokenizer::Restart(std::uint64_t offset) {
@@ -327,18 +234,32 @@ void HtmlTokenizer::Restart(std::uint64_t offset) {
   // from `offset` itself; else from its start, decoded as before.
   Decoder decoder(TEXT_MODE_FILES, false);
   std::uint64_t at = decoder.Transparent() ? offset : 0;
-  if (!SeekFile(fd_, at)) readError_ = true;
-  source_.reset(new Source(fd_, decoder, false));
+  if (!SeekFile(source_.fd, at)) source_.readError = true;
+  ReadAfresh(source_, decoder, at);
   carry_.clear();
   carryPos_ = 0;
   offset_ = at;
   while (offset_ < offset) {
-    std::string_view ahead = Ahead(*source_);
+    std::string_view ahead = Ahead(source_);
     if (ahead.empty()) break;
     std::size_t n = static_cast<std::size_t>(
         std::min<std::uint64_t>(ahead.size(), offset - offset_));
-    Skip(*source_, n);
+    Skip(source_, n);
     offset_ += n;
+  }
+}
+
+void HtmlTokenizer::ReadFrom(std::uint64_t offset) {
+  rawSize_ = 0;
+  plaintext_ = false;
+  carry_.clear();
+  carryPos_ = 0;
+  std::uint64_t block = source_.consumed;
+  if (!source_.ended && block <= offset && offset <= block + source_.end) {
+    source_.pos = static_cast<std::size_t>(offset - block);
+    offset_ = offset;
+  } else {
+    Restart(offset);
   }
 }
 
@@ -348,43 +269,69 @@ std::string_view HtmlTokenizer::View() {
   }
   carry_.clear();
   carryPos_ = 0;
-  std::string_view ahead = Ahead(*source_);
-  if (source_->readError) readError_ = true;
-  return ahead;
+  return Ahead(source_);
 }
 
 void HtmlTokenizer::Advance(std::size_t n) {
   offset_ += n;
   std::size_t fromCarry = std::min(n, carry_.size() - carryPos_);
+  if (copy_ != nullptr && fromCarry > 0)
+    Put(carry_.data() + carryPos_, fromCarry);
   carryPos_ += fromCarry;
-  if (n > fromCarry) Skip(*source_, n - fromCarry);
+  if (n == fromCarry) return;
+  if (copy_ != nullptr) Put(source_.block.get() + source_.pos, n - fromCarry);
+  Skip(source_, n - fromCarry);
+}
+
+void HtmlTokenizer::Put(const char* data, std::size_t n) {
+  if (!holding_) {
+    copy_->Write(data, n);
+  } else if (!heldLost_ && n <= held_.capacity() - held_.size()) {
+    held_.append(data, n);
+  } else {
+    heldLost_ = true;
+  }
+}
+
+void HtmlTokenizer::Pass(std::uint64_t n) {
+  while (n > 0) {
+    std::string_view v = View();
+    if (v.empty()) return;
+    auto k = static_cast<std::size_t>(std::min<std::uint64_t>(n, v.size()));
+    Advance(k);
+    n -= k;
+  }
+}
+
+void HtmlTokenizer::Copy(std::uint64_t from, std::uint64_t to, Sink& out) {
+  ReadFrom(from);
+  copy_ = &out;
+  Pass(to - from);
+  copy_ = nullptr;
 }
 
 int HtmlTokenizer::Peek(std::size_t k) {
   for (;;) {
     std::size_t held = carry_.size() - carryPos_;
     if (k < held) return static_cast<unsigned char>(carry_[carryPos_ + k]);
-    std::string_view ahead = Ahead(*source_);
+    std::string_view ahead = Ahead(source_);
     if (k - held < ahead.size()) {
       return static_cast<unsigned char>(ahead[k - held]);
     }
-    if (ahead.empty()) {
-      if (source_->readError) readError_ = true;
-      return kEndOfInput;
-    }
+    if (ahead.empty()) return kEndOfInput;
     // What is wanted lies past this block, which is a few bytes at most:
     // they are kept here while the source reads on.
     carry_.erase(0, carryPos_);
     carryPos_ = 0;
     carry_.append(ahead.data(), ahead.size());
-    Skip(*source_, ahead.size());
+    Skip(source_, ahead.size());
   }
 }
 
 HtmlToken HtmlTokenizer::Next() {
   HtmlToken end;
   end.start = end.end = offset_;
-  if (readError_) return end;
+  if (source_.readError) return end;
   if (plaintext_) {
     HtmlToken t;
     t.kind = HtmlToken::Kind::kRawText;
@@ -401,7 +348,10 @@ HtmlToken HtmlTokenizer::Next() {
   std::size_t n = MarkupInView(View(), &t);
   if (n == 0 || n == kNotMarkup) return Markup();  // may run past the block
   t.start = offset_;
+  // The tag that ends a body part being copied is not copied.
+  holding_ = copy_ != nullptr && EndsBodyPart(t);
   Advance(n);
+  holding_ = false;
   t.end = offset_;
   if (t.kind == HtmlToken::Kind::kStartTag) NoteStartTag(t);
   return t;
@@ -410,7 +360,7 @@ HtmlToken HtmlTokenizer::Next() {
 bool HtmlTokenizer::OpensMarkup() {
   int next = Peek(1);
   // Where no '>' follows, no tag can end: its '<' is text.
-  if (IsLetter(next) || (next == '/' && IsLetter(Peek(2)))) {
+  if (IsAsciiLetter(next) || (next == '/' && IsAsciiLetter(Peek(2)))) {
     return offset_ < noGreater_;
   }
   return next == '!' || next == '?' || (next == '/' && Peek(2) != kEndOfInput);
@@ -447,7 +397,8 @@ HtmlToken HtmlTokenizer::Markup() {
   int next = Peek(1);
   if (next == '!' && Peek(2) == '-' && Peek(3) == '-') return Comment(start);
   if (next == '!' || next == '?') return Bogus(start);
-  if (next == '/') return IsLetter(Peek(2)) ? Tag(start, true) : Bogus(start);
+  if (next == '/')
+    return IsAsciiLetter(Peek(2)) ? Tag(start, true) : Bogus(start);
   return Tag(start, false);
 }
 
@@ -516,14 +467,31 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
   HtmlToken t;
   t.kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
   t.start = start;
+  // A tag being copied is held back until it is known to end.
+  holding_ = copy_ != nullptr;
+  held_.clear();
+  heldLost_ = false;
   Advance(endTag ? 2 : 1);
   std::uint64_t name = offset_;
   ReadName(&t);
   // A name holds no '>': the search for one counts from the name on.
-  if (!PassTagEnd(name)) return TagIsText(start);
+  bool ends = PassTagEnd(name);
+  holding_ = false;
+  if (!ends) return TagIsText(start);
   t.end = offset_;
+  if (copy_ != nullptr && !EndsBodyPart(t)) Release(t);
   if (!endTag) NoteStartTag(t);
   return t;
+}
+
+void HtmlTokenizer::Release(const HtmlToken& t) {
+  if (!heldLost_) {
+    copy_->Write(held_);
+    return;
+  }
+  // The tag went on past the room to hold it: it is read again.
+  Restart(t.start);
+  Pass(t.end - t.start);
 }
 
 void HtmlTokenizer::ReadName(HtmlToken* t) {
@@ -531,7 +499,7 @@ void HtmlTokenizer::ReadName(HtmlToken* t) {
     std::size_t i = 0;
     for (; i < v.size(); ++i) {
       unsigned char c = static_cast<unsigned char>(v[i]);
-      if (IsBlank(c) || c == '/' || c == '>') break;
+      if (IsHtmlBlank(c) || c == '/' || c == '>') break;
       if (t->nameSize < sizeof t->name) t->name[t->nameSize] = LowerAscii(c);
       if (t->nameSize <= sizeof t->name) ++t->nameSize;
     }
@@ -576,6 +544,7 @@ bool HtmlTokenizer::PassQuoted(char quote) {
 // and the page is read again from the character after it.
 HtmlToken HtmlTokenizer::TagIsText(std::uint64_t start) {
   Restart(start + 1);
+  if (copy_ != nullptr) copy_->Write("<", 1);
   HtmlToken text;
   text.kind = HtmlToken::Kind::kText;
   text.start = text.firstNonBlank = start;
@@ -609,7 +578,7 @@ HtmlToken HtmlTokenizer::RawText() {
       ends = LowerAscii(Peek(2 + i)) == raw_[i];
     }
     int after = ends ? Peek(2 + rawSize_) : kEndOfInput;
-    if (ends && (IsBlank(after) || after == '/' || after == '>')) break;
+    if (ends && (IsHtmlBlank(after) || after == '/' || after == '>')) break;
     Advance(1);
   }
   rawSize_ = 0;
@@ -617,21 +586,31 @@ HtmlToken HtmlTokenizer::RawText() {
   return t;
 }
 
-std::uint64_t HtmlTokenizer::SkipToBodyEnd() {
-  for (;;) {
+std::uint64_t HtmlTokenizer::CopyToBodyEnd(Sink& out) {
+  copy_ = &out;
+  std::uint64_t end = kFileEnd;
+  while (end == kFileEnd) {
     std::string_view v = View();
-    if (v.empty()) return offset_;
+    if (v.empty()) {
+      end = offset_;
+      break;
+    }
     bool found = false;
-    const char* stop =
-        plaintext_ || rawSize_ > 0 ? v.data() : ScanBody(v, &found);
+    const char* stop = plaintext_ || rawSize_ > 0
+                           ? v.data()
+                           : FindBodyEnd(v.data(), v.data() + v.size(), &found);
     Advance(stop - v.data());
-    if (found) return offset_;  // the end tag is left unread
-    if (stop == v.data() + v.size()) continue;
-    // Markup the scan leaves to the careful path.
-    HtmlToken t = Next();
-    if (t.kind == HtmlToken::Kind::kEnd) return offset_;
-    if (IsEnd(t, "body") || IsEnd(t, "html")) return t.start;
+    if (found) {
+      end = offset_;  // the end tag is left unread
+    } else if (stop != v.data() + v.size()) {
+      // Markup the scan leaves to the careful path.
+      HtmlToken t = Next();
+      if (t.kind == HtmlToken::Kind::kEnd) end = offset_;
+      if (EndsBodyPart(t)) end = t.start;
+    }
   }
+  copy_ = nullptr;
+  return end;
 }
 
 PageParts FindPageParts(HtmlTokenizer& page) {
@@ -642,21 +621,24 @@ PageParts FindPageParts(HtmlTokenizer& page) {
     if (t.kind == HtmlToken::Kind::kText && t.firstNonBlank < t.end) {
       parts.hasText = true;
     }
-    if (phase == Phase::kDone) continue;
     Move move{phase, true};
     while (move.again) move = Step(move.next, t, &parts);
     phase = move.next;
-    if (phase == Phase::kInBody) {
-      // The body part needs no token but the one that ends it.
-      parts.bodyEnd = page.SkipToBodyEnd();
-      phase = Phase::kDone;
-      // An empty body part wants to know whether the page has text.
-      if (parts.bodyEnd > parts.bodyStart || page.ReadError()) return parts;
-    }
+    if (phase == Phase::kInBody) return parts;
   }
   if (phase == Phase::kInHead) parts.headEnd = t.start;
-  if (phase != Phase::kDone) parts.bodyStart = parts.bodyEnd = 0;
+  parts.bodyStart = parts.bodyEnd = kFileEnd;
   return parts;
+}
+
+bool HasTextAhead(HtmlTokenizer& page) {
+  for (HtmlToken t = page.Next(); t.kind != HtmlToken::Kind::kEnd;
+       t = page.Next()) {
+    if (t.kind == HtmlToken::Kind::kText && t.firstNonBlank < t.end) {
+      return true;
+    }
+  }
+  return false;
 }
 
 TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ) {

@@ -14,9 +14,14 @@
 
 #include "merge/landmarks.h"
 #include "merge/token_reader.h"
+#include "platform/output.h"
 
 // The offset that stands for the end of a file.
 constexpr std::uint64_t kFileEnd = UINT64_MAX;
+
+// The room to hold back a tag being copied that runs past the block it
+// starts in; a longer one is read again once it has ended.
+constexpr std::size_t kHeldRoom = 16 * 1024;
 
 // One piece of a page, [start, end) in characters from the file's start.
 struct HtmlToken {
@@ -49,29 +54,41 @@ struct HtmlToken {
 
 // Streams the tokens of a file. A tag the file ends inside is no tag: its
 // '<' is text, and the file is read again from the character after it, so
-// the tokenizer holds nothing but a few bytes whatever the page.
+// the tokenizer holds nothing but a few bytes whatever the page. It can also
+// copy what it passes to an output, so that a page's body part is read once.
 class HtmlTokenizer {
  public:
-  // Reads the open file `fd` (from its start, rewound again where a tag
-  // turns out to be text; the caller closes it). `findMarkers`: text tokens
-  // say where their first "####" run is (slower; for templates).
-  HtmlTokenizer(int fd, bool findMarkers);
+  // Reads the file of `file` through it from its start, and from elsewhere
+  // in it where asked or where a tag turns out to be text (the caller
+  // closes it). `findMarkers`: text tokens say where their first "####" run
+  // is (slower; for templates).
+  HtmlTokenizer(Source& file, bool findMarkers);
 
   // The next token; kEnd at the end of the file, and for ever after.
   HtmlToken Next();
 
-  // Passes over the tokens up to the first </body> or </html> end tag and
-  // gives its offset, or the offset of the end of the file. A tag read by
-  // the fast path is left unread; either way the next token comes after
-  // what was passed.
-  std::uint64_t SkipToBodyEnd();
+  // Reads on from `offset`, as from text that no tag before it shapes.
+  // What is still in the block is not read again.
+  void ReadFrom(std::uint64_t offset);
+
+  // Copies the characters [from, to) to `out`, which it reads from `from`.
+  void Copy(std::uint64_t from, std::uint64_t to, Sink& out);
+
+  // Copies the tokens from where it stands, in text, to `out` up to the
+  // first </body> or </html> end tag, and gives that tag's offset, or the
+  // offset of the end of the file. What follows is read by Next.
+  std::uint64_t CopyToBodyEnd(Sink& out);
 
   // True when a read error, not the end of the file, ended it.
-  bool ReadError() const { return readError_; }
+  bool ReadError() const { return source_.readError; }
 
  private:
   std::string_view View();
+  // Passes n characters of the view, copying them where asked.
   void Advance(std::size_t n);
+  void Put(const char* data, std::size_t n);
+  // Passes n characters, or up to the end of the file.
+  void Pass(std::uint64_t n);
   int Peek(std::size_t k);
   void Restart(std::uint64_t offset);
   HtmlToken Text();
@@ -91,23 +108,30 @@ class HtmlTokenizer {
   void NoteStartTag(const HtmlToken& t);
   bool SkipQuoted(int quote);
   HtmlToken TagIsText(std::uint64_t start);
+  // Whether a tag, read held back from the output, is copied there.
+  void Release(const HtmlToken& t);
 
-  int fd_;
+  Source& source_;
   bool findMarkers_;
-  std::unique_ptr<Source> source_;
   std::string carry_;  // a few bytes taken ahead of the source's block
   std::size_t carryPos_ = 0;
   std::uint64_t offset_ = 0;
   char raw_[12] = {};        // the element whose text is read whole
   std::size_t rawSize_ = 0;  // 0: none
   bool plaintext_ = false;   // the rest of the file is text
-  bool readError_ = false;
   // What a tag the file ended inside showed of the rest of the file, so
   // that no later tag reads to the end again: from these offsets on there
   // is no '>', no '"' and no '\'' respectively.
   std::uint64_t noGreater_ = kFileEnd;
   std::uint64_t noDouble_ = kFileEnd;
   std::uint64_t noSingle_ = kFileEnd;
+  // While copying, the bytes passed go to `copy_`, but those of a tag are
+  // held back in `held_` (up to its reserved room; `heldLost_` when more
+  // went by) until the tag is known to be one, and not the body's end.
+  Sink* copy_ = nullptr;
+  bool holding_ = false;
+  std::string held_;
+  bool heldLost_ = false;
 };
 
 // Where a page's parts are, as the HTML mode finds them: the head part
@@ -121,8 +145,14 @@ struct PageParts {
   bool hasText = false;  // the page has text that is not blank
 };
 
-// Reads a page to its end and finds its parts.
+// Reads a page up to the start of its body part and finds its head part and
+// where the body part starts: bodyStart is kFileEnd when the page has none,
+// and then the page has been read to its end. bodyEnd is left for
+// CopyToBodyEnd to find. `hasText` counts what has been read.
 PageParts FindPageParts(HtmlTokenizer& page);
+
+// Reads the rest of a page: true when it has text that is not blank.
+bool HasTextAhead(HtmlTokenizer& page);
 
 // Where a template's landmarks are: its first head tag (before any body
 // tag), its first body tag after that, and the first "####" in text after

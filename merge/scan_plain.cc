@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "merge/scan_markup.h"
+
 WindowMasks PlainMasks(const char* data, std::size_t size, char trigger,
                        const StopStarts& starts) {
   WindowMasks m;
@@ -50,4 +52,32 @@ const char* FindStopPlain(const char* begin, const char* end, char trigger,
                           Words stops, const StopStarts& starts, bool* stop) {
   return WalkWindows<PlainMasks, FindWhitespacePlain>(begin, end, trigger,
                                                       stops, starts, stop);
+}
+
+MarkupMasks PlainMarkupMasks(const char* data, std::size_t size) {
+  MarkupMasks m;
+  for (std::size_t i = 0; i < size; ++i) {
+    std::uint64_t bit = std::uint64_t{1} << i;
+    switch (data[i]) {
+      case '<':
+        m.less |= bit;
+        break;
+      case '>':
+        m.greater |= bit;
+        break;
+      case '"':
+        m.doubles |= bit;
+        break;
+      case '\'':
+        m.singles |= bit;
+        break;
+      default:
+        break;
+    }
+  }
+  return m;
+}
+
+const char* FindBodyEndPlain(const char* begin, const char* end, bool* found) {
+  return WalkBody<PlainMarkupMasks>(begin, end, found);
 }

@@ -4,6 +4,8 @@
 
 #include <emmintrin.h>
 
+#include "merge/scan_markup.h"
+
 namespace {
 
 // 0xFF in each byte of `x` that is whitespace, 0 in the others.
@@ -47,6 +49,19 @@ inline WindowMasks Sse2Masks(const char* data, std::size_t size, char trigger,
   return m;
 }
 
+inline MarkupMasks Sse2MarkupMasks(const char* data, std::size_t size) {
+  if (size != 64) return PlainMarkupMasks(data, size);
+  MarkupMasks m;
+  for (int k = 0; k < 4; ++k) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data) + k);
+    m.less |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('<')), k);
+    m.greater |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('>')), k);
+    m.doubles |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('"')), k);
+    m.singles |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('\'')), k);
+  }
+  return m;
+}
+
 }  // namespace
 
 std::size_t FindWhitespaceSse2(const char* data, std::size_t size) {
@@ -72,4 +87,8 @@ const char* FindStopSse2(const char* begin, const char* end, char trigger,
                          Words stops, const StopStarts& starts, bool* stop) {
   return WalkWindows<Sse2Masks, FindWhitespaceSse2>(begin, end, trigger, stops,
                                                     starts, stop);
+}
+
+const char* FindBodyEndSse2(const char* begin, const char* end, bool* found) {
+  return WalkBody<Sse2MarkupMasks>(begin, end, found);
 }

@@ -98,6 +98,13 @@ std::string_view Ahead(Source& in) {
   return std::string_view(in.block.get() + in.pos, in.end - in.pos);
 }
 
+void ReadAfresh(Source& in, const Decoder& decoder, std::uint64_t consumed) {
+  in.decoder = decoder;
+  in.pos = in.end = 0;
+  in.consumed = consumed;
+  in.ended = in.failed = in.readError;
+}
+
 int Look(Source& in) {
   std::string_view ahead = Ahead(in);
   return ahead.empty() ? kEndOfInput : static_cast<unsigned char>(ahead[0]);

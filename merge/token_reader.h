@@ -22,9 +22,10 @@
 // byte value.
 constexpr int kEndOfInput = -1;
 
-// A character source read strictly forward, with two sticky conditions:
-// `ended` (a read found no further character) and `failed` (a read delivered
-// nothing). A source with neither is good. Neither is ever cleared.
+// A character source read forward, with two sticky conditions: `ended` (a
+// read found no further character) and `failed` (a read delivered nothing).
+// A source with neither is good. Neither is cleared, unless a file source is
+// made to read afresh from elsewhere in its file.
 struct Source {
   // Reads an open file through `decoder`, and closes it when the source
   // goes unless `owned` is false. By default a page: text mode undone where
@@ -59,6 +60,11 @@ struct Source {
 // Empty when the source is not good, or when it has no further character,
 // in which case it is marked ended. The view lasts until the next read.
 std::string_view Ahead(Source& in);
+
+// Makes a file source read afresh from where its file now stands, as a new
+// source through `decoder` would, counting its characters from `consumed`.
+// Its blocks are kept, so nothing is allocated; a read error stays marked.
+void ReadAfresh(Source& in, const Decoder& decoder, std::uint64_t consumed);
 
 // Consumes `count` bytes of the view that Ahead gave.
 inline void Skip(Source& in, std::size_t count) { in.pos += count; }

@@ -1,7 +1,7 @@
 // A fault-injection layer for the real program, loaded with LD_PRELOAD. It
 // makes one system call fail on files whose path holds a chosen text:
-//   FAULT_CALL   read, write, close, open, rename, fchmod, fchown, fdatasync,
-//                fsync or syncfs
+//   FAULT_CALL   read, write, close, open, rename, lseek, fchmod, fchown,
+//                fdatasync, fsync or syncfs
 //   FAULT_PATH   text the path must hold
 //   FAULT_AFTER  read and write: bytes that pass before the fault, which then
 //                stays on that one file until it is closed; the others:
@@ -170,6 +170,14 @@ int rename(const char* from, const char* to) {
     return FailOrSignal(real);
   }
   return real();
+}
+
+off_t lseek(int fd, off_t offset, int whence) {
+  if (FailsOnFd("lseek", fd)) {
+    errno = State().error;
+    return -1;
+  }
+  return Real<off_t (*)(int, off_t, int)>("lseek")(fd, offset, whence);
 }
 
 int fchmod(int fd, mode_t mode) {

@@ -149,6 +149,33 @@ TEST_F(Html, TagsTheFileEndsInsideAreTextReadOnce) {
             "<body>[<a title=\"x<b>y]");
 }
 
+// The body part is copied as it is read, and a tag is held back until it
+// ends: tags and parts longer than what is held, across the reader's blocks.
+TEST_F(Html, LongTagsAndPartsAcrossBlocks) {
+  const std::string t = "<head>T</head><body>[####]";
+  const std::string block(128 * 1024 - 20, 'x');
+  const std::string value(40 * 1024, 'v');
+  const std::string pages[] = {
+      // A tag that ends, and one that the file ends inside.
+      "<body>" + block + "<a title=\"" + value + "\">y</a></body>z",
+      "<body>" + block + "<a title=\"" + value + "</body>z",
+      "<body>" + block + "<a title=\"" + value + "\"</body>z",
+      // The end of the body part, held back and never copied.
+      "<body>" + block + "</body title='" + value + "'>z",
+      "<body>" + block + "</body title='" + value + "'",
+      // A head part and a gap longer than a block; a body part in a later
+      // block than the one the reader stood in when it began.
+      "<head><!--" + value + value + value + value + "--></head>" + block +
+          "<p>b</body>",
+      "<head><title>" + block + block + "</title><p>b" + block + "</html>",
+      "<head></head><!--" + block + "-->" + block + "<p>b</body>"};
+  for (const std::string& page : pages) {
+    bool templateOk = false;
+    std::string expected = ReferenceHtmlMerge(t, page, &templateOk);
+    ASSERT_EQ(HtmlMerge(t, page), expected) << page.substr(0, 40);
+  }
+}
+
 // Random pages from tag fragments, some pushed across the reader's 128 KiB
 // blocks, merged by the program and by the plain rules.
 TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {

@@ -119,6 +119,39 @@ TEST_F(Replace, InjectedFaultsKeepTheEarlierPage) {
   }
 }
 
+TEST_F(Replace, HtmlModeFaultsKeepTheEarlierPage) {
+  // A page of three blocks whose tag the file ends inside is read again from
+  // after its '<', and whose body part is copied as it is read.
+  const std::string body(300 * 1024, 'b');
+  const std::string page =
+      "<head><title>P</title></head><body>" + body + "<a title='x</body>";
+  const std::string merged =
+      "<html>\n<head><title>P</title></head><body "
+      "bgcolor=white>\n" +
+      body + "<a title='x\n</body>\n</html>\n";
+  WriteFile("in.html", page);
+  const struct {
+    std::string fault;
+    bool replaced;
+  } cases[] = {
+      {"", true},
+      {"FAULT_CALL=read FAULT_PATH=in.html FAULT_AFTER=200000", false},
+      {"FAULT_CALL=lseek FAULT_PATH=in.html FAULT_AFTER=1", false},
+      {"FAULT_CALL=read FAULT_PATH=t.html FAULT_AFTER=20", false},
+      {"FAULT_CALL=write FAULT_PATH=.tembrix- FAULT_AFTER=100000 "
+       "FAULT_ERRNO=" +
+           std::to_string(ENOSPC),
+       false},
+  };
+  for (const auto& c : cases) {
+    WriteFile("temb/in.html", kOld);
+    ProgramRun run = RunWithFault(c.fault, "", "--html t.html in.html");
+    EXPECT_EQ(run.status, c.replaced ? 0 : 1) << c.fault;
+    EXPECT_EQ(ReadFile("temb/in.html"), c.replaced ? merged : kOld) << c.fault;
+    EXPECT_EQ(TempsLeft(), 0) << c.fault;
+  }
+}
+
 TEST_F(Replace, ReadErrorInTheListStopsTheBatch) {
   WriteFile("list.txt", "in.html\nother.html\nthird.html\n");
   // Ten bytes pass: "in.html", then half of the next name.

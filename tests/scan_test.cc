@@ -121,4 +121,92 @@ TEST(ScanKernels, SeededRandomWindows) {
   }
 }
 
+// The HTML body pass, byte by byte: from '<' to '<', each tag read from its
+// name through its quoted values to its '>'.
+long PlainBodyEnd(const std::string& bytes, std::size_t size, bool* found) {
+  auto blank = [](char c) { return c != '\v' && c != '\0' && IsWhitespace(c); };
+  auto letter = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+  auto named = [](std::string name, std::initializer_list<const char*> words) {
+    for (char& c : name) c = static_cast<char>(c | 0x20);
+    for (const char* w : words) {
+      if (name == w) return true;
+    }
+    return false;
+  };
+  *found = false;
+  for (std::size_t p = 0;;) {
+    std::size_t lt = bytes.find('<', p);
+    if (lt >= size) return static_cast<long>(size);
+    if (size - lt < 4) return static_cast<long>(lt);
+    std::size_t q = lt + 1;
+    bool endTag = bytes[q] == '/';
+    q += endTag;
+    if (!letter(bytes[q])) {
+      if (endTag || bytes[q] == '!' || bytes[q] == '?') return lt;
+      p = lt + 1;
+      continue;
+    }
+    std::size_t name = q;
+    while (q < size && !blank(bytes[q]) && bytes[q] != '/' && bytes[q] != '>')
+      ++q;
+    if (q == size) return lt;
+    std::string n = bytes.substr(name, q - name);
+    if (!endTag &&
+        named(n, {"script", "style", "title", "textarea", "xmp", "iframe",
+                  "noscript", "noembed", "noframes", "plaintext"})) {
+      return lt;
+    }
+    std::size_t from = q;
+    while (q < size && bytes[q] != '>') {
+      if (bytes[q] != '"' && bytes[q] != '\'') {
+        ++q;
+        continue;
+      }
+      std::size_t r = q;
+      while (r > from && blank(bytes[r - 1])) --r;
+      if (r > from && bytes[r - 1] == '=') {
+        q = bytes.find(bytes[q], q + 1);
+        if (q >= size) return lt;
+        from = q + 1;
+      }
+      ++q;
+    }
+    if (q == size) return lt;
+    if (endTag && named(n, {"body", "html"})) {
+      *found = true;
+      return lt;
+    }
+    p = q + 1;
+  }
+}
+
+TEST(ScanKernels, BodyPassesStopWhereTheBytesSay) {
+  const char* const pieces[] = {
+      "<",  ">",  "\"", "'",       "=",       " ",       "\n",      "\v",
+      "x",  "/",  "<a", "<A ",     "</a>",    "</body>", "</HTML ", "</bo",
+      "<b", "<!", "<?", "<script", "<STYLE>", "<span ",  "<tr>",    "<title",
+      "<p", "</", "a=", "=\"",     "= '",     "<pl",     "<pla",    "<st"};
+  std::mt19937 rng(20261210);
+  ScanKernel chosen = SelectScanKernel(ScanKernel::kPlain);
+  for (int round = 0; round < 600; ++round) {
+    std::string bytes;
+    while (bytes.size() < 150)
+      bytes += pieces[rng() % (sizeof pieces / sizeof pieces[0])];
+    for (std::size_t end = 0; end <= bytes.size(); ++end) {
+      bool expectedFound = false;
+      long expected = PlainBodyEnd(bytes, end, &expectedFound);
+      for (ScanKernel kernel : AvailableScanKernels()) {
+        SelectScanKernel(kernel);
+        bool found = false;
+        long at = FindBodyEnd(bytes.data(), bytes.data() + end, &found) -
+                  bytes.data();
+        ASSERT_EQ(std::make_pair(at, found),
+                  std::make_pair(expected, expectedFound))
+            << bytes.substr(0, end) << " kernel " << int(kernel);
+      }
+    }
+  }
+  SelectScanKernel(chosen);
+}
+
 }  // namespace
