@@ -119,47 +119,146 @@ inline bool NameMayMatter(bool endTag, char first, char second) {
   return (names.byFirst[first & 31] >> (second & 31)) & 1;
 }
 
-// FindBodyEnd over the masks of `MasksOf`.
+// Reads the tag at `lt`, whose name begins at `name`, byte by byte through
+// its name and by the cursor through its values: gives past its '>', or
+// `lt` itself where the pass must stop there (*found set at the end of the
+// body part).
+template <MarkupMasksFunction MasksOf>
+inline const char* PassTag(MarkupCursor<MasksOf>& cursor, const char* lt,
+                           const char* name, bool endTag, const char* end,
+                           bool* found) {
+  const char* q = NameEnd(name, end);
+  if (q == end) return lt;
+  std::size_t size = q - name;
+  if (!endTag && OpensRawText(name, size)) return lt;
+  const char* past = PastTagEndMasked(cursor, q, end);
+  // A tag whose '>' is not in the view may never end, and be text.
+  if (past == nullptr) return lt;
+  if (endTag && EndsBody(name, size)) {
+    *found = true;
+    return lt;
+  }
+  return past;
+}
+
+// The first set bit at or after `k` (at most 128) of the 128 bits `low`
+// and `high`, or 128.
+__attribute__((always_inline)) inline int FirstBitFrom(std::uint64_t low,
+                                                       std::uint64_t high,
+                                                       int k) {
+  if (k >= 128) return 128;
+  if (k < 64) {
+    std::uint64_t m = low & (~std::uint64_t{0} << k);
+    if (m != 0) return LowestBit(m);
+    return high != 0 ? 64 + LowestBit(high) : 128;
+  }
+  std::uint64_t m = high & (~std::uint64_t{0} << (k - 64));
+  return m != 0 ? 64 + LowestBit(m) : 128;
+}
+
+// The masks of two windows side by side, the second one's bits above the
+// first's.
+struct TwoWindows {
+  MarkupMasks here;
+  MarkupMasks next;
+
+  // The first of `bytes` at or after bit `k` (at most 128), or 128.
+  __attribute__((always_inline)) int First(unsigned bytes, int k) const {
+    return FirstBitFrom(Pick(here, bytes), Pick(next, bytes), k);
+  }
+  __attribute__((always_inline)) bool IsGreater(int k) const {
+    return ((k < 64 ? here.greater : next.greater) >> (k & 63)) & 1;
+  }
+  static std::uint64_t Pick(const MarkupMasks& m, unsigned bytes) {
+    return ((bytes & kLess) != 0 ? m.less : 0) |
+           ((bytes & kGreater) != 0 ? m.greater : 0) |
+           ((bytes & kDouble) != 0 ? m.doubles : 0) |
+           ((bytes & kSingle) != 0 ? m.singles : 0);
+  }
+};
+
+// The bit of the '>' that ends the tag at `window` + `at`, whose name
+// begins at `name`, when the tag ends within the two windows and its name
+// cannot matter; else -1, for PassTag to read it.
+__attribute__((always_inline)) inline int TagEndInWindows(const TwoWindows& w,
+                                                          const char* window,
+                                                          int at,
+                                                          const char* name,
+                                                          bool endTag) {
+  // Neither '/' nor a letter is a '>' or a quote, so the search may start
+  // after the '<'.
+  int stop = w.First(kGreater | kDouble | kSingle, at + 1);
+  const char* from = nullptr;  // the name's end, once a quote needs it
+  while (stop < 128 && !w.IsGreater(stop)) {
+    const char* quote = window + stop;
+    if (from == nullptr) {
+      from = NameEnd(name, quote);
+      if (from == quote) return -1;  // a quote in the name
+    }
+    const char* r = quote;
+    while (r > from && IsHtmlBlank(static_cast<unsigned char>(r[-1]))) --r;
+    if (r > from && r[-1] == '=') {
+      int close = w.First(*quote == '"' ? kDouble : kSingle, stop + 1);
+      if (close == 128) return -1;
+      from = window + close + 1;
+      stop = w.First(kGreater | kDouble | kSingle, close + 1);
+    } else {
+      stop = w.First(kGreater | kDouble | kSingle, stop + 1);
+    }
+  }
+  if (stop == 128 || NameMayMatter(endTag, name[0], name[1])) return -1;
+  return stop;
+}
+
+// FindBodyEnd over the masks of `MasksOf`. The '<'s of a window are taken
+// in turn from its mask, and the end of a short tag from the masks of that
+// window and the next, so that one tag's end is all the next one waits for.
+// Quoted values, names that may matter and longer tags are read by
+// PassTag.
 template <MarkupMasksFunction MasksOf>
 __attribute__((always_inline)) inline const char* WalkBody(const char* begin,
                                                            const char* end,
                                                            bool* found) {
   *found = false;
-  MarkupCursor<MasksOf> cursor(begin, end);
-  const char* p = begin;
+  auto masksAt = [end](const char* window) __attribute__((always_inline)) {
+    return window < end
+               ? MasksOf(window, std::min<std::size_t>(64, end - window))
+               : MarkupMasks();
+  };
+  const char* window = begin;
+  TwoWindows w{masksAt(window), masksAt(window + 64)};
+  std::ptrdiff_t from = 0;  // the pass stands in text at window + from
   for (;;) {
-    const char* lt = cursor.Next(p, kLess);
-    if (lt == end) return end;
-    if (end - lt < 4) return lt;
-    const char* q = lt + 1;
-    bool endTag = *q == '/';
-    if (endTag) ++q;
-    if (!IsAsciiLetter(*q)) {
-      if (endTag || *q == '!' || *q == '?') return lt;  // a comment or the like
-      p = lt + 1;                                       // a '<' that is text
-      continue;
+    // The '<'s from `from` on, in turn; those inside a tag are passed.
+    for (std::uint64_t less = w.here.less; less != 0; less &= less - 1) {
+      int at = LowestBit(less);
+      if (at < from) continue;
+      const char* lt = window + at;
+      if (end - lt < 4) return lt;
+      bool endTag = lt[1] == '/';
+      const char* name = lt + 1 + endTag;
+      if (!IsAsciiLetter(*name)) {
+        if (endTag || lt[1] == '!' || lt[1] == '?') return lt;  // a comment...
+        continue;                                               // or text
+      }
+      int stop = TagEndInWindows(w, window, at, name, endTag);
+      if (stop >= 0) {
+        from = stop + 1;
+        continue;
+      }
+      MarkupCursor<MasksOf> cursor(begin, end);
+      const char* past = PassTag(cursor, lt, name, endTag, end, found);
+      if (past == lt) return lt;
+      from = past - window;
     }
-    // A tag with no quote before its first '>' ends there; only a name
-    // that may matter needs reading.
-    const char* stop = cursor.Next(q + 1, kGreater | kDouble | kSingle);
-    if (stop == end) return lt;
-    if (*stop == '>' && !NameMayMatter(endTag, q[0], q[1])) {
-      p = stop + 1;
-      continue;
-    }
-    const char* name = q;
-    q = NameEnd(q, end);
-    if (q == end) return lt;
-    std::size_t size = q - name;
-    if (!endTag && OpensRawText(name, size)) return lt;
-    const char* past = PastTagEndMasked(cursor, q, end);
-    // A tag whose '>' is not in the view may never end, and be text.
-    if (past == nullptr) return lt;
-    if (endTag && EndsBody(name, size)) {
-      *found = true;
-      return lt;
-    }
-    p = past;
+    // On to the window where the pass stands, or the next.
+    std::ptrdiff_t step =
+        std::max<std::ptrdiff_t>(64, from & ~std::ptrdiff_t{63});
+    window += step;
+    if (window >= end) return end;
+    from = std::max<std::ptrdiff_t>(0, from - step);
+    w.here = step == 64 ? w.next : masksAt(window);
+    w.next = masksAt(window + 64);
   }
 }
 

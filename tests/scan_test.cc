@@ -202,7 +202,8 @@ TEST(ScanKernels, BodyPassesStopWhereTheBytesSay) {
                   bytes.data();
         ASSERT_EQ(std::make_pair(at, found),
                   std::make_pair(expected, expectedFound))
-            << bytes.substr(0, end) << " kernel " << int(kernel);
+            << ::testing::PrintToString(bytes.substr(0, end)) << " kernel "
+            << int(kernel);
       }
     }
   }
