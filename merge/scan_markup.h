@@ -141,19 +141,22 @@ inline const char* PassTag(MarkupCursor<MasksOf>& cursor, const char* lt,
   return past;
 }
 
+// The number of zero bits below the lowest set bit of `x`, 64 when none is.
+__attribute__((always_inline)) inline int TrailingZeros(std::uint64_t x) {
+  return x == 0 ? 64 : LowestBit(x);
+}
+
 // The first set bit at or after `k` (at most 128) of the 128 bits `low`
-// and `high`, or 128.
+// and `high`, or 128. Without branches: where a tag ends is as likely in
+// the one window as in the other.
 __attribute__((always_inline)) inline int FirstBitFrom(std::uint64_t low,
                                                        std::uint64_t high,
                                                        int k) {
-  if (k >= 128) return 128;
-  if (k < 64) {
-    std::uint64_t m = low & (~std::uint64_t{0} << k);
-    if (m != 0) return LowestBit(m);
-    return high != 0 ? 64 + LowestBit(high) : 128;
-  }
-  std::uint64_t m = high & (~std::uint64_t{0} << (k - 64));
-  return m != 0 ? 64 + LowestBit(m) : 128;
+  const std::uint64_t all = ~std::uint64_t{0};
+  std::uint64_t l = k < 64 ? low & (all << (k & 63)) : 0;
+  std::uint64_t h = k <= 64 ? high : k < 128 ? high & (all << (k & 63)) : 0;
+  int t = TrailingZeros(l);
+  return t < 64 ? t : 64 + TrailingZeros(h);
 }
 
 // The masks of two windows side by side, the second one's bits above the
@@ -161,6 +164,22 @@ __attribute__((always_inline)) inline int FirstBitFrom(std::uint64_t low,
 struct TwoWindows {
   MarkupMasks here;
   MarkupMasks next;
+  // '>' and quotes, where a tag's name and values may end.
+  std::uint64_t hereStops = here.greater | here.doubles | here.singles;
+  std::uint64_t nextStops = next.greater | next.doubles | next.singles;
+
+  // Moves on by one window, whose next one has `masks`.
+  void Shift(const MarkupMasks& masks) {
+    here = next;
+    hereStops = nextStops;
+    next = masks;
+    nextStops = next.greater | next.doubles | next.singles;
+  }
+
+  // The first '>' or quote at or after bit `k` (at most 128), or 128.
+  __attribute__((always_inline)) int FirstStop(int k) const {
+    return FirstBitFrom(hereStops, nextStops, k);
+  }
 
   // The first of `bytes` at or after bit `k` (at most 128), or 128.
   __attribute__((always_inline)) int First(unsigned bytes, int k) const {
@@ -187,7 +206,7 @@ __attribute__((always_inline)) inline int TagEndInWindows(const TwoWindows& w,
                                                           bool endTag) {
   // Neither '/' nor a letter is a '>' or a quote, so the search may start
   // after the '<'.
-  int stop = w.First(kGreater | kDouble | kSingle, at + 1);
+  int stop = w.FirstStop(at + 1);
   const char* from = nullptr;  // the name's end, once a quote needs it
   while (stop < 128 && !w.IsGreater(stop)) {
     const char* quote = window + stop;
@@ -201,9 +220,9 @@ __attribute__((always_inline)) inline int TagEndInWindows(const TwoWindows& w,
       int close = w.First(*quote == '"' ? kDouble : kSingle, stop + 1);
       if (close == 128) return -1;
       from = window + close + 1;
-      stop = w.First(kGreater | kDouble | kSingle, close + 1);
+      stop = w.FirstStop(close + 1);
     } else {
-      stop = w.First(kGreater | kDouble | kSingle, stop + 1);
+      stop = w.FirstStop(stop + 1);
     }
   }
   if (stop == 128 || NameMayMatter(endTag, name[0], name[1])) return -1;
@@ -257,8 +276,11 @@ __attribute__((always_inline)) inline const char* WalkBody(const char* begin,
     window += step;
     if (window >= end) return end;
     from = std::max<std::ptrdiff_t>(0, from - step);
-    w.here = step == 64 ? w.next : masksAt(window);
-    w.next = masksAt(window + 64);
+    if (step == 64) {
+      w.Shift(masksAt(window + 64));
+    } else {
+      w = TwoWindows{masksAt(window), masksAt(window + 64)};
+    }
   }
 }
 
