@@ -4,7 +4,10 @@
 #ifndef MERGE_HTML_CHARS_H_
 #define MERGE_HTML_CHARS_H_
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 // The blanks of HTML: space, tab, line feed, form feed, carriage return.
 inline bool IsHtmlBlank(int c) {
@@ -19,13 +22,40 @@ inline char LowerAscii(int c) {
   return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
 
+// True for the bytes that end a tag's name: the blanks, '/' and '>'.
+inline bool EndsName(int c) { return IsHtmlBlank(c) || c == '/' || c == '>'; }
+
 // The end of a tag's name that begins at `q`: the first blank, '/' or '>',
-// or `end`.
+// or `end`. Past its first eight bytes, a long name is passed eight bytes
+// at a time.
 inline const char* NameEnd(const char* q, const char* end) {
-  while (q < end && !IsHtmlBlank(static_cast<unsigned char>(*q)) && *q != '/' &&
-         *q != '>') {
-    ++q;
+  for (const char* head = q + std::min<std::ptrdiff_t>(8, end - q); q < head;
+       ++q) {
+    if (EndsName(static_cast<unsigned char>(*q))) return q;
   }
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  // A byte of x equal to c is a zero byte of x ^ (kOnes * c). The tests may
+  // also flag a byte next to a real one, or a vertical tab (in the range
+  // tab to carriage return): the eight are then looked at one by one.
+  auto has = [](std::uint64_t x, unsigned char c) {
+    std::uint64_t y = x ^ (kOnes * c);
+    return (y - kOnes) & ~y & kHigh;
+  };
+  while (end - q >= 8) {
+    std::uint64_t x;
+    std::memcpy(&x, q, 8);
+    std::uint64_t low = (x & ~kHigh) + kOnes * (128 - 9);    // high: >= tab
+    std::uint64_t high = (x & ~kHigh) + kOnes * (128 - 14);  // high: >= 14
+    std::uint64_t tabToReturn = low & ~high & ~x & kHigh;
+    if ((has(x, ' ') | has(x, '/') | has(x, '>') | tabToReturn) != 0) {
+      for (int i = 0; i < 8; ++i) {
+        if (EndsName(static_cast<unsigned char>(q[i]))) return q + i;
+      }
+    }
+    q += 8;
+  }
+  while (q < end && !EndsName(static_cast<unsigned char>(*q))) ++q;
   return q;
 }
 

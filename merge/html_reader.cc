@@ -496,15 +496,15 @@ void HtmlTokenizer::Release(const HtmlToken& t) {
 
 void HtmlTokenizer::ReadName(HtmlToken* t) {
   for (std::string_view v = View(); !v.empty(); v = View()) {
-    std::size_t i = 0;
-    for (; i < v.size(); ++i) {
-      unsigned char c = static_cast<unsigned char>(v[i]);
-      if (IsHtmlBlank(c) || c == '/' || c == '>') break;
-      if (t->nameSize < sizeof t->name) t->name[t->nameSize] = LowerAscii(c);
-      if (t->nameSize <= sizeof t->name) ++t->nameSize;
+    std::size_t n = NameEnd(v.data(), v.data() + v.size()) - v.data();
+    // Only the head of a long name is kept: enough to tell it from every
+    // name the mode knows.
+    for (std::size_t i = 0; i < n && t->nameSize <= sizeof t->name; ++i) {
+      if (t->nameSize < sizeof t->name) t->name[t->nameSize] = LowerAscii(v[i]);
+      ++t->nameSize;
     }
-    Advance(i);
-    if (i < v.size()) return;
+    Advance(n);
+    if (n < v.size()) return;
   }
 }
 

@@ -1,8 +1,8 @@
 // Reading pages as browsers find their tags, for the HTML mode (--html): a
 // tokenizer that streams a file in constant memory, the parts of a page it
 // finds, and the landmarks of a template. Everything is located by its
-// offset in the characters the reader sees, so that a second pass over the
-// same file can copy the parts without reading a tag again.
+// offset in the characters the reader sees, so that a part can be copied
+// from where it was found; the body part is copied as it is read.
 #ifndef MERGE_HTML_READER_H_
 #define MERGE_HTML_READER_H_
 

@@ -211,7 +211,11 @@ __attribute__((always_inline)) inline int TagEndInWindows(const TwoWindows& w,
   while (stop < 128 && !w.IsGreater(stop)) {
     const char* quote = window + stop;
     if (from == nullptr) {
-      from = NameEnd(name, quote);
+      // A name before a quote is short: read byte by byte.
+      from = name;
+      while (from < quote && !EndsName(static_cast<unsigned char>(*from))) {
+        ++from;
+      }
       if (from == quote) return -1;  // a quote in the name
     }
     const char* r = quote;
