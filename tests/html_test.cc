@@ -244,9 +244,12 @@ TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {
                         randomText(2) + " #### " + randomText(4);
     std::string page = randomText(static_cast<int>(rng() % 30));
     if (round % 10 == 0) {
-      // Fragments that straddle a block boundary.
+      // Fragments that straddle a block boundary, some after the start of
+      // a value longer than a tag being copied is held back for.
       std::string filler(128 * 1024 - rng() % 64, 'x');
-      page = (round % 20 == 0 ? "<body>" : "<head><title>") + filler + page;
+      std::string value = round % 30 == 0 ? std::string(20000, 'v') : "";
+      page = (round % 20 == 0 ? "<body>" : "<head><title>") + filler +
+             randomText(1) + value + page;
     }
     bool templateOk = false;
     std::string expected = ReferenceHtmlMerge(templ, page, &templateOk);
