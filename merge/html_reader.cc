@@ -223,7 +223,10 @@ void NoteText(std::string_view text, std::uint64_t at, bool markers,
 }  // namespace
 
 HtmlTokenizer::HtmlTokenizer(Source& file, bool findMarkers)
-    : source_(file), findMarkers_(findMarkers), offset_(Offset(file)) {
+    : source_(file),
+      findMarkers_(findMarkers),
+      offset_(Offset(file)),
+      mark_(file.mark) {
   // Allocated now, so that nothing is once an output file exists.
   carry_.reserve(64);
   held_.reserve(kHeldRoom);
@@ -231,14 +234,18 @@ HtmlTokenizer::HtmlTokenizer(Source& file, bool findMarkers)
 
 void HtmlTokenizer::Restart(std::uint64_t offset) {
   // Where the reader sees the bytes as they are, the file is read again
-  // from `offset` itself; else from its start, decoded as before.
+  // from `offset` itself; else from the start of a block known to lie
+  // before it, or from the file's start, decoded as before.
   Decoder decoder(TEXT_MODE_FILES, false);
-  std::uint64_t at = decoder.Transparent() ? offset : 0;
-  if (!SeekFile(source_.fd, at)) source_.readError = true;
-  ReadAfresh(source_, decoder, at);
+  BlockMark from{offset, offset, decoder};
+  if (!decoder.Transparent()) {
+    from = mark_.consumed <= offset ? mark_ : BlockMark{0, 0, decoder};
+  }
+  if (!SeekFile(source_.fd, from.raw)) source_.readError = true;
+  ReadAfresh(source_, from);
   carry_.clear();
   carryPos_ = 0;
-  offset_ = at;
+  offset_ = from.consumed;
   while (offset_ < offset) {
     std::string_view ahead = Ahead(source_);
     if (ahead.empty()) break;
@@ -467,6 +474,10 @@ HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
   HtmlToken t;
   t.kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
   t.start = start;
+  // Where to read again from, should the tag be text or too long to hold:
+  // the block it starts in, unless it starts in bytes carried from the
+  // block before.
+  if (carryPos_ == carry_.size()) mark_ = source_.mark;
   // A tag being copied is held back until it is known to end.
   holding_ = copy_ != nullptr;
   held_.clear();

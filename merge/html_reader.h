@@ -125,6 +125,8 @@ class HtmlTokenizer {
   std::uint64_t noGreater_ = kFileEnd;
   std::uint64_t noDouble_ = kFileEnd;
   std::uint64_t noSingle_ = kFileEnd;
+  // The start of the block the last tag read began in.
+  BlockMark mark_;
   // While copying, the bytes passed go to `copy_`, but those of a tag are
   // held back in `held_` (up to its reserved room; `heldLost_` when more
   // went by) until the tag is known to be one, and not the body's end.

@@ -12,11 +12,13 @@ constexpr std::size_t kRawSize = kBlockSize / 2 - 16;
 
 // Refills the block from the file; false at the end or on a read error.
 bool RefillFromFile(Source& in) {
+  in.mark = BlockMark{in.consumed, in.rawRead, in.decoder};
   for (;;) {
     if (in.decoder.Transparent()) {
       std::ptrdiff_t got = ReadBlock(in.fd, in.block.get(), kBlockSize);
       in.readError = got < 0;
       in.end = got > 0 ? static_cast<std::size_t>(got) : 0;
+      in.rawRead += in.end;
       return got > 0;
     }
     std::ptrdiff_t got = ReadBlock(in.fd, in.raw.get(), kRawSize);
@@ -25,6 +27,7 @@ bool RefillFromFile(Source& in) {
       return false;
     }
     auto size = static_cast<std::size_t>(got);
+    in.rawRead += size;
     in.end = in.decoder.Decode(in.raw.get(), size, in.block.get(), size == 0);
     if (in.end > 0) return true;
     if (size == 0) return false;
@@ -77,13 +80,15 @@ Source::Source(int fd, Decoder decoder, bool owned)
       ownsFd(owned),
       decoder(decoder),
       block(new char[kBlockSize]),
-      raw(decoder.Transparent() ? nullptr : new char[kRawSize]) {}
+      raw(decoder.Transparent() ? nullptr : new char[kRawSize]),
+      mark{0, 0, decoder} {}
 
 Source::Source(std::streambuf* stream, std::ostream* tie)
     : stream(stream),
       tie(tie),
       decoder(false, false),
-      block(new char[kBlockSize]) {}
+      block(new char[kBlockSize]),
+      mark{0, 0, decoder} {}
 
 Source::~Source() {
   if (fd >= 0 && ownsFd) CloseFile(fd);
@@ -98,10 +103,11 @@ std::string_view Ahead(Source& in) {
   return std::string_view(in.block.get() + in.pos, in.end - in.pos);
 }
 
-void ReadAfresh(Source& in, const Decoder& decoder, std::uint64_t consumed) {
-  in.decoder = decoder;
+void ReadAfresh(Source& in, const BlockMark& from) {
+  in.decoder = from.decoder;
+  in.rawRead = from.raw;
   in.pos = in.end = 0;
-  in.consumed = consumed;
+  in.consumed = from.consumed;
   in.ended = in.failed = in.readError;
 }
 

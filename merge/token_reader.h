@@ -22,6 +22,15 @@
 // byte value.
 constexpr int kEndOfInput = -1;
 
+// Where a block of a file source began: enough to read the file again from
+// there, through a decoder that changes the bytes as through one that does
+// not.
+struct BlockMark {
+  std::uint64_t consumed = 0;  // characters before the block
+  std::uint64_t raw = 0;       // bytes of the file before the block
+  Decoder decoder;             // the decoder as it stood before the block
+};
+
 // A character source read forward, with two sticky conditions: `ended` (a
 // read found no further character) and `failed` (a read delivered nothing).
 // A source with neither is good. Neither is cleared, unless a file source is
@@ -49,6 +58,8 @@ struct Source {
   std::size_t pos = 0;          // next unread byte of block
   std::size_t end = 0;          // one past the last buffered byte
   std::uint64_t consumed = 0;   // characters read before the block
+  std::uint64_t rawRead = 0;    // bytes read from the file so far
+  BlockMark mark;               // where the block began
   bool ended = false;
   bool failed = false;
   // A read error, not the end of the file, ended the source. The reader
@@ -61,10 +72,10 @@ struct Source {
 // in which case it is marked ended. The view lasts until the next read.
 std::string_view Ahead(Source& in);
 
-// Makes a file source read afresh from where its file now stands, as a new
-// source through `decoder` would, counting its characters from `consumed`.
-// Its blocks are kept, so nothing is allocated; a read error stays marked.
-void ReadAfresh(Source& in, const Decoder& decoder, std::uint64_t consumed);
+// Makes a file source read afresh from the start of the block that `from`
+// marks, which its file must now stand at. Its blocks are kept, so nothing
+// is allocated; a read error stays marked.
+void ReadAfresh(Source& in, const BlockMark& from);
 
 // Consumes `count` bytes of the view that Ahead gave.
 inline void Skip(Source& in, std::size_t count) { in.pos += count; }

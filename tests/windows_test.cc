@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/html_reference.h"
 #include "tests/scratch.h"
 #include "tests/terminal.h"
 
@@ -264,6 +265,29 @@ TEST_F(Windows, HtmlModeReadsTextModeFiles) {
             Crlf("<!DOCTYPE html>\n<html><HEAD><meta charset=\"utf-8\">\n"
                  "</HEAD><body class=site><main>\n<p>Hi</p>\n</main></body>"
                  "</html>\n"));
+}
+
+TEST_F(Windows, HtmlModeReadsLongTextModePagesAgainFromABlock) {
+  // Lines ending in CR LF across several blocks; a tag too long to hold
+  // back, across a block edge, is read again, and so is the rest of a page
+  // after a tag that it ends inside.
+  std::string lines;
+  for (int i = 0; lines.size() < 100000; ++i) {
+    lines += "<p>line " + std::to_string(i) + "</p>\n";
+  }
+  const std::string templ = "<html><head><title>T</title></head>\n<body>####\n";
+  const std::string page = "<head><meta x>\n</head><body>\n" + lines +
+                           "<a title=\"" + std::string(40000, 'v') + "\n\">" +
+                           lines + "<b title='x\n</body>\n" + lines;
+  WriteFile("t.html", Crlf(templ));
+  WriteFile("p.html", Crlf(page));
+  ProgramRun run = RunCommand(
+      std::string("wine ") + TEMBRIX_WINDOWS_EXE + " --html t.html p.html", "",
+      300);
+  EXPECT_EQ(run.status, 0);
+  bool templateOk = false;
+  EXPECT_EQ(ReadFile("temb/p.html"),
+            Crlf(ReferenceHtmlMerge(templ, page, &templateOk)));
 }
 
 TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
