@@ -208,8 +208,9 @@ void NoteText(std::string_view text, std::uint64_t at, bool markers,
               HtmlToken* t, MarkerRun* run) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if (t->firstNonBlank == kFileEnd && !IsHtmlBlank(c))
+    if (t->firstNonBlank == kFileEnd && !IsHtmlBlank(c)) {
       t->firstNonBlank = at + i;
+    }
     if (!markers) {
       if (t->firstNonBlank != kFileEnd) return;
     } else if (c != '#') {
@@ -282,8 +283,9 @@ std::string_view HtmlTokenizer::View() {
 void HtmlTokenizer::Advance(std::size_t n) {
   offset_ += n;
   std::size_t fromCarry = std::min(n, carry_.size() - carryPos_);
-  if (copy_ != nullptr && fromCarry > 0)
+  if (copy_ != nullptr && fromCarry > 0) {
     Put(carry_.data() + carryPos_, fromCarry);
+  }
   carryPos_ += fromCarry;
   if (n == fromCarry) return;
   if (copy_ != nullptr) Put(source_.block.get() + source_.pos, n - fromCarry);
@@ -404,8 +406,9 @@ HtmlToken HtmlTokenizer::Markup() {
   int next = Peek(1);
   if (next == '!' && Peek(2) == '-' && Peek(3) == '-') return Comment(start);
   if (next == '!' || next == '?') return Bogus(start);
-  if (next == '/')
+  if (next == '/') {
     return IsAsciiLetter(Peek(2)) ? Tag(start, true) : Bogus(start);
+  }
   return Tag(start, false);
 }
 
