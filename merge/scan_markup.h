@@ -1,9 +1,10 @@
 // Inside the scanner: the HTML mode's pass over a page's body, written once
 // over a kernel's markup masks. Only the kernel files include this.
 //
-// The pass jumps from '<' to '<' and, inside a tag, from one '>' or quote
-// to the next, by the lowest set bit of the masks of 64 bytes at a time;
-// only a tag's first few bytes and its name are read one by one.
+// The pass takes the '<'s of 64 bytes at a time from their mask and, inside
+// a tag, jumps from one '>' or quote to the next by the lowest set bit of
+// the masks; only a tag's first two bytes, and the name of a tag that has
+// quoted values or may matter, are read byte by byte.
 #ifndef MERGE_SCAN_MARKUP_H_
 #define MERGE_SCAN_MARKUP_H_
 
