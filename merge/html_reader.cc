@@ -510,7 +510,7 @@ void HtmlTokenizer::Release(const HtmlToken& t) {
 
 void HtmlTokenizer::ReadName(HtmlToken* t) {
   for (std::string_view v = View(); !v.empty(); v = View()) {
-    std::size_t n = NameEnd(v.data(), v.data() + v.size()) - v.data();
+    std::size_t n = FindNameEnd(v.data(), v.size());
     // Only the head of a long name is kept: enough to tell it from every
     // name the mode knows.
     for (std::size_t i = 0; i < n && t->nameSize <= sizeof t->name; ++i) {

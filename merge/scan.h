@@ -60,6 +60,11 @@ const char* FindStop(const char* begin, const char* end, char trigger,
 // stops the pass.
 const char* FindBodyEnd(const char* begin, const char* end, bool* found);
 
+// The end of an HTML tag name in data[0, size): the index of its first
+// blank (space, tab, line feed, form feed, carriage return), '/' or '>', or
+// size when there is none. For long names; NameEnd serves short ones.
+std::size_t FindNameEnd(const char* data, std::size_t size);
+
 // The kernels the scanner has, by instruction set.
 enum class ScanKernel { kPlain, kSse2, kAvx2 };
 

@@ -44,6 +44,8 @@ const char* FindStopSse2(const char* begin, const char* end, char trigger,
                          Words stops, const StopStarts& starts, bool* stop);
 const char* FindStopAvx2(const char* begin, const char* end, char trigger,
                          Words stops, const StopStarts& starts, bool* stop);
+std::size_t FindNameEndPlain(const char* data, std::size_t size);
+std::size_t FindNameEndSse2(const char* data, std::size_t size);
 const char* FindBodyEndPlain(const char* begin, const char* end, bool* found);
 const char* FindBodyEndSse2(const char* begin, const char* end, bool* found);
 const char* FindBodyEndAvx2(const char* begin, const char* end, bool* found);

@@ -78,6 +78,10 @@ MarkupMasks PlainMarkupMasks(const char* data, std::size_t size) {
   return m;
 }
 
+std::size_t FindNameEndPlain(const char* data, std::size_t size) {
+  return NameEnd(data, data + size) - data;
+}
+
 const char* FindBodyEndPlain(const char* begin, const char* end, bool* found) {
   return WalkBody<PlainMarkupMasks>(begin, end, found);
 }

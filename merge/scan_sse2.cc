@@ -83,6 +83,23 @@ std::size_t FindWhitespaceSse2(const char* data, std::size_t size) {
   return i + FindWhitespacePlain(data + i, size - i);
 }
 
+std::size_t FindNameEndSse2(const char* data, std::size_t size) {
+  std::size_t i = 0;
+  for (; i + 16 <= size; i += 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    __m128i ends =
+        _mm_or_si128(WhitespaceBytes(x),
+                     _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('/')),
+                                  _mm_cmpeq_epi8(x, _mm_set1_epi8('>'))));
+    // Whitespace holds the vertical tab too, which a name may hold.
+    for (int hits = _mm_movemask_epi8(ends); hits != 0; hits &= hits - 1) {
+      std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(hits));
+      if (EndsName(static_cast<unsigned char>(data[at]))) return at;
+    }
+  }
+  return i + FindNameEndPlain(data + i, size - i);
+}
+
 const char* FindStopSse2(const char* begin, const char* end, char trigger,
                          Words stops, const StopStarts& starts, bool* stop) {
   return WalkWindows<Sse2Masks, FindWhitespaceSse2>(begin, end, trigger, stops,

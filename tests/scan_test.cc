@@ -210,4 +210,29 @@ TEST(ScanKernels, BodyPassesStopWhereTheBytesSay) {
   SelectScanKernel(chosen);
 }
 
+TEST(ScanKernels, NamesEndAtABlankSlashOrGreaterThan) {
+  // Long runs of name bytes, each of the bytes that may or may not end a
+  // name now and then.
+  const std::string enders = std::string(" \t\n\v\f\r/>\0\xff\x0e\x1f=\"", 14);
+  std::mt19937 rng(20261211);
+  ScanKernel chosen = SelectScanKernel(ScanKernel::kPlain);
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes(rng() % 120, 'n');
+    for (char& c : bytes) {
+      if (rng() % 24 == 0) c = enders[rng() % enders.size()];
+    }
+    for (std::size_t end = 0; end <= bytes.size(); ++end) {
+      std::size_t expected = bytes.substr(0, end).find_first_of(" \t\n\f\r/>");
+      if (expected == std::string::npos) expected = end;
+      for (ScanKernel kernel : AvailableScanKernels()) {
+        SelectScanKernel(kernel);
+        ASSERT_EQ(FindNameEnd(bytes.data(), end), expected)
+            << ::testing::PrintToString(bytes.substr(0, end)) << " kernel "
+            << int(kernel);
+      }
+    }
+  }
+  SelectScanKernel(chosen);
+}
+
 }  // namespace
