@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -108,7 +107,8 @@ class HtmlTokenizer {
   void NoteStartTag(const HtmlToken& t);
   bool SkipQuoted(int quote);
   HtmlToken TagIsText(std::uint64_t start);
-  // Whether a tag, read held back from the output, is copied there.
+  // Copies a tag that was held back from the output: from the room that
+  // held it, or read again when it outgrew the room.
   void Release(const HtmlToken& t);
 
   Source& source_;
