@@ -89,6 +89,28 @@ inline bool OpensRawText(const char* name, std::size_t size) {
   }
 }
 
+// Past the '>' that ends the tag whose name ends at `q`: the first '>'
+// outside a quoted value, where a quote opens a value when the last byte
+// before it that is not blank is a '=' after the name or the last value.
+// Null when `end` comes first.
+inline const char* PastTagEnd(const char* q, const char* end) {
+  const char* from = q;
+  for (;;) {
+    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
+    if (q == end) return nullptr;
+    if (*q == '>') return q + 1;
+    const char* r = q;
+    while (r > from && IsHtmlBlank(static_cast<unsigned char>(r[-1]))) --r;
+    if (r > from && r[-1] == '=') {
+      q = static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
+      if (q == nullptr) return nullptr;
+      from = ++q;
+    } else {
+      ++q;
+    }
+  }
+}
+
 // True when an end tag of this name ends a page's body part.
 inline bool EndsBody(const char* name, std::size_t size) {
   return NameIs(name, size, "body") || NameIs(name, size, "html");

@@ -44,27 +44,6 @@ bool IsFiller(const HtmlToken& t) {
 // What MarkupInView gives when the '<' opens no markup.
 constexpr std::size_t kNotMarkup = SIZE_MAX;
 
-// Past the '>' that ends the tag whose name ends at `q`: the first '>'
-// outside a quoted value, where a quote opens a value when the last byte
-// before it that is not blank is a '='. Null when `end` comes first.
-const char* PastTagEnd(const char* q, const char* end) {
-  const char* from = q;
-  for (;;) {
-    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
-    if (q == end) return nullptr;
-    if (*q == '>') return q + 1;
-    const char* r = q;
-    while (r > from && IsHtmlBlank(static_cast<unsigned char>(r[-1]))) --r;
-    if (r > from && r[-1] == '=') {
-      q = static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
-      if (q == nullptr) return nullptr;
-      from = ++q;
-    } else {
-      ++q;
-    }
-  }
-}
-
 // Past the end of the comment or the like at `p`: "-->" from the first dash
 // of "<!--", else the next '>'. Null when `end` comes first.
 const char* PastCommentEnd(const char* p, const char* end) {

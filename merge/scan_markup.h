@@ -26,72 +26,6 @@ enum MarkupByte : unsigned {
   kSingle = 8,
 };
 
-// Searches forward through [begin, end) by the masks of the 64-byte window
-// that holds the search's start, computed when the search reaches it.
-template <MarkupMasksFunction MasksOf>
-class MarkupCursor {
- public:
-  MarkupCursor(const char* begin, const char* end) : begin_(begin), end_(end) {}
-
-  // The first byte at or after `from` that is one of `bytes`, or `end`.
-  __attribute__((always_inline)) const char* Next(const char* from,
-                                                  unsigned bytes) {
-    if (from >= end_) return end_;
-    if (window_ == nullptr || from < window_ || from - window_ >= 64) {
-      Load(begin_ + ((from - begin_) & ~std::ptrdiff_t{63}));
-    }
-    std::uint64_t m = Pick(bytes) & (~std::uint64_t{0} << (from - window_));
-    while (m == 0) {
-      if (end_ - window_ <= 64) return end_;
-      Load(window_ + 64);
-      m = Pick(bytes);
-    }
-    return window_ + LowestBit(m);
-  }
-
- private:
-  __attribute__((always_inline)) void Load(const char* window) {
-    window_ = window;
-    masks_ = MasksOf(window, std::min<std::size_t>(64, end_ - window));
-  }
-
-  std::uint64_t Pick(unsigned bytes) const {
-    return ((bytes & kLess) != 0 ? masks_.less : 0) |
-           ((bytes & kGreater) != 0 ? masks_.greater : 0) |
-           ((bytes & kDouble) != 0 ? masks_.doubles : 0) |
-           ((bytes & kSingle) != 0 ? masks_.singles : 0);
-  }
-
-  const char* begin_;
-  const char* end_;
-  const char* window_ = nullptr;
-  MarkupMasks masks_;
-};
-
-// Past the '>' that ends the tag whose name ends at `q`: the first '>'
-// outside a quoted value, where a quote opens a value when the last byte
-// before it that is not blank is a '=' after the name or the last value.
-// Null when the view ends first.
-template <MarkupMasksFunction MasksOf>
-__attribute__((always_inline)) inline const char* PastTagEndMasked(
-    MarkupCursor<MasksOf>& cursor, const char* q, const char* end) {
-  const char* from = q;
-  for (;;) {
-    const char* s = cursor.Next(q, kGreater | kDouble | kSingle);
-    if (s == end) return nullptr;
-    if (*s == '>') return s + 1;
-    const char* r = s;
-    while (r > from && IsHtmlBlank(static_cast<unsigned char>(r[-1]))) --r;
-    if (r > from && r[-1] == '=') {
-      const char* close = cursor.Next(s + 1, *s == '"' ? kDouble : kSingle);
-      if (close == end) return nullptr;
-      from = q = close + 1;
-    } else {
-      q = s + 1;
-    }
-  }
-}
-
 // The second letters of a set of names, by their first, each letter by its
 // low five bits, the same in either case.
 struct SecondLetters {
@@ -120,19 +54,16 @@ inline bool NameMayMatter(bool endTag, char first, char second) {
   return (names.byFirst[first & 31] >> (second & 31)) & 1;
 }
 
-// Reads the tag at `lt`, whose name begins at `name`, byte by byte through
-// its name and by the cursor through its values: gives past its '>', or
-// `lt` itself where the pass must stop there (*found set at the end of the
-// body part).
-template <MarkupMasksFunction MasksOf>
-inline const char* PassTag(MarkupCursor<MasksOf>& cursor, const char* lt,
-                           const char* name, bool endTag, const char* end,
-                           bool* found) {
+// Reads the tag at `lt`, whose name begins at `name`, byte by byte: gives
+// past its '>', or `lt` itself where the pass must stop there (*found set
+// at the end of the body part). For the few tags the masks leave.
+inline const char* PassTag(const char* lt, const char* name, bool endTag,
+                           const char* end, bool* found) {
   const char* q = NameEnd(name, end);
   if (q == end) return lt;
   std::size_t size = q - name;
   if (!endTag && OpensRawText(name, size)) return lt;
-  const char* past = PastTagEndMasked(cursor, q, end);
+  const char* past = PastTagEnd(q, end);
   // A tag whose '>' is not in the view may never end, and be text.
   if (past == nullptr) return lt;
   if (endTag && EndsBody(name, size)) {
@@ -270,8 +201,7 @@ __attribute__((always_inline)) inline const char* WalkBody(const char* begin,
         from = stop + 1;
         continue;
       }
-      MarkupCursor<MasksOf> cursor(begin, end);
-      const char* past = PassTag(cursor, lt, name, endTag, end, found);
+      const char* past = PassTag(lt, name, endTag, end, found);
       if (past == lt) return lt;
       from = past - window;
     }
