@@ -18,14 +18,6 @@
 
 using MarkupMasksFunction = MarkupMasks (*)(const char*, std::size_t);
 
-// Which of the masks a search looks for.
-enum MarkupByte : unsigned {
-  kLess = 1,
-  kGreater = 2,
-  kDouble = 4,
-  kSingle = 8,
-};
-
 // The second letters of a set of names, by their first, each letter by its
 // low five bits, the same in either case.
 struct SecondLetters {
@@ -113,18 +105,14 @@ struct TwoWindows {
     return FirstBitFrom(hereStops, nextStops, k);
   }
 
-  // The first of `bytes` at or after bit `k` (at most 128), or 128.
-  __attribute__((always_inline)) int First(unsigned bytes, int k) const {
-    return FirstBitFrom(Pick(here, bytes), Pick(next, bytes), k);
+  // The first `quote` ('"' or '\'') at or after bit `k` (at most 128), or
+  // 128.
+  __attribute__((always_inline)) int FirstQuote(char quote, int k) const {
+    return quote == '"' ? FirstBitFrom(here.doubles, next.doubles, k)
+                        : FirstBitFrom(here.singles, next.singles, k);
   }
   __attribute__((always_inline)) bool IsGreater(int k) const {
     return ((k < 64 ? here.greater : next.greater) >> (k & 63)) & 1;
-  }
-  static std::uint64_t Pick(const MarkupMasks& m, unsigned bytes) {
-    return ((bytes & kLess) != 0 ? m.less : 0) |
-           ((bytes & kGreater) != 0 ? m.greater : 0) |
-           ((bytes & kDouble) != 0 ? m.doubles : 0) |
-           ((bytes & kSingle) != 0 ? m.singles : 0);
   }
 };
 
@@ -153,7 +141,7 @@ __attribute__((always_inline)) inline int TagEndInWindows(const TwoWindows& w,
     const char* r = quote;
     while (r > from && IsHtmlBlank(static_cast<unsigned char>(r[-1]))) --r;
     if (r > from && r[-1] == '=') {
-      int close = w.First(*quote == '"' ? kDouble : kSingle, stop + 1);
+      int close = w.FirstQuote(*quote, stop + 1);
       if (close == 128) return -1;
       from = window + close + 1;
       stop = w.FirstStop(close + 1);
