@@ -1,6 +1,7 @@
 #include "console/commands.h"
 
 #include <string>
+#include <utility>
 
 #include "merge/apply_temp.h"
 #include "platform/output.h"
@@ -9,8 +10,8 @@
 
 bool MergeList(const std::string& templateName, const std::string& listName) {
   FileIdentity listId;
-  int listFd = OpenForReading(listName, &listId);
-  if (listFd < 0) {
+  FileHandle listFile = OpenForReading(listName, &listId);
+  if (!listFile.valid()) {
     // Nothing is asked again, whatever the message says: the menu follows.
     SayLine("couldn't open list file (" + ShownName(listName) +
             ") please try again ");
@@ -18,7 +19,7 @@ bool MergeList(const std::string& templateName, const std::string& listName) {
   }
   // The list is streamed name by name, so its length does not matter. A
   // byte-order mark says how it is encoded.
-  Source list(listFd, Decoder(TEXT_MODE_FILES, true));
+  Source list(std::move(listFile), Decoder(TEXT_MODE_FILES, true));
   std::string entryName;
   bool allWritten = true;
   // The list's pages reach the disk in groups.
@@ -26,14 +27,14 @@ bool MergeList(const std::string& templateName, const std::string& listName) {
   while (Look(list) != kEndOfInput) {
     if (!TakeWord(list, &entryName)) break;  // only whitespace was left
     // A name cut short by a read error is no name: the batch stops.
-    if (list.readError) break;
+    if (list.readError()) break;
     // A failed entry has said so on the console; the batch goes on.
     allWritten &= MergeFile(templateName, NameFromBytes(entryName), &listId) ==
                   MergeOutcome::kWritten;
   }
   allWritten &= EndOutputGroup();
-  if (list.readError) SayLine("Could not read " + ShownName(listName));
-  return allWritten && !list.readError;
+  if (list.readError()) SayLine("Could not read " + ShownName(listName));
+  return allWritten && !list.readError();
 }
 
 void Applylist(Source& console) {

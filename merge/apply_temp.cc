@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string_view>
+#include <utility>
 
 #include "merge/html_reader.h"
 #include "merge/scan.h"
@@ -180,12 +181,23 @@ MergeTally tally;
 // a second reading of the file finds.
 void Warn(const std::string& name, Role role, const Lack& lack) {
   NearMiss miss;
-  int fd = OpenForReading(name, nullptr);
-  if (fd >= 0) {
-    Source again(fd);
+  FileHandle file = OpenForReading(name, nullptr);
+  if (file.valid()) {
+    Source again(std::move(file));
     miss = FindNearMiss(again, role, lack.kind, lack.from);
   }
   WriteErrorLine("tembrix: " + Warning(ShownName(name), role, lack.kind, miss));
+}
+
+// Warns that the page `name` ends inside markup, naming its line.
+void WarnCut(const std::string& name, const Unended& cut) {
+  NearMiss at;
+  FileHandle file = OpenForReading(name, nullptr);
+  if (file.valid()) {
+    Source again(std::move(file));
+    at = FindPlace(again, cut.at);
+  }
+  WriteErrorLine("tembrix: " + CutWarning(ShownName(name), cut, at));
 }
 
 // Warns of what the merge did not find, and counts the page.
@@ -204,10 +216,12 @@ void Report(const Findings& found, const std::string& templateName,
     lost |= LosesContent(Role::kPage, found.page.kind);
     Warn(inputName, Role::kPage, found.page);
   }
+  if (found.pageCut.kind != Cut::kNone) WarnCut(inputName, found.pageCut);
   if (lost) {
     ++tally.lostContent;
   } else if (found.templ.kind != Missing::kNone ||
-             found.page.kind != Missing::kNone) {
+             found.page.kind != Missing::kNone ||
+             found.pageCut.kind != Cut::kNone) {
     ++tally.warned;
   }
 }
@@ -234,7 +248,7 @@ bool FindLandmarksOf(Source& templ, const std::string& name,
   HtmlTokenizer tokens(templ, true);
   *marks = FindTemplateLandmarks(tokens);
   tokens.ReadFrom(0);
-  if (templ.readError) return true;  // said as a page cut short
+  if (templ.readError()) return true;  // said as a page cut short
   if (marks->missing == Missing::kNone) return true;
   WriteErrorLine("tembrix: " + ShownName(name) + ": " +
                  NotFound(marks->missing) + ", so the template was not used");
@@ -248,6 +262,8 @@ bool FindLandmarksOf(Source& templ, const std::string& name,
 // read up to its body part, whose end is found as it is copied.
 Findings MergeParts(Source& templ, const TemplateLandmarks& marks,
                     HtmlTokenizer& page, const PageParts& parts, Sink& out) {
+  // A page read to its end without a body part may have been cut short.
+  const Unended cut = page.unended();
   Transfer(templ, 0, marks.headTag, out);
   if (parts.headEnd > parts.headStart) {
     page.Copy(parts.headStart, parts.headEnd, out);
@@ -260,7 +276,11 @@ Findings MergeParts(Source& templ, const TemplateLandmarks& marks,
   }
   Transfer(templ, marks.marker + 4, kFileEnd, out);
   Findings found;
-  if (bodyEnd == parts.bodyStart && (parts.hasText || HasTextAhead(page))) {
+  found.pageCut = cut.kind != Cut::kNone ? cut : page.unended();
+  // A page without a body part has been read to its end already.
+  if (bodyEnd == parts.bodyStart &&
+      (parts.hasText ||
+       (parts.bodyStart != kFileEnd && HasTextAhead(page)))) {
     found.page.kind = Missing::kBodyContent;
   }
   return found;
@@ -299,16 +319,16 @@ bool OpenOutput(const std::string& outputName,
 }
 
 // Opens a page for reading, saying so when it cannot.
-int OpenPage(const std::string& name, FileIdentity* id) {
-  int fd = OpenForReading(name, id);
-  if (fd < 0) SayLine("Could not open " + ShownName(name));
-  return fd;
+FileHandle OpenPage(const std::string& name, FileIdentity* id) {
+  FileHandle file = OpenForReading(name, id);
+  if (!file.valid()) SayLine("Could not open " + ShownName(name));
+  return file;
 }
 
 // Says so when a read error cut a page short; true when none did.
 bool ReadWhole(const Source& page, const std::string& name) {
-  if (page.readError) SayLine("Could not read " + ShownName(name));
-  return !page.readError;
+  if (page.readError()) SayLine("Could not read " + ShownName(name));
+  return !page.readError();
 }
 
 }  // namespace
@@ -362,25 +382,25 @@ MergeOutcome MergeFile(const std::string& templateName,
   // The template is read afresh for every page, so a page never gets a
   // frame the file no longer holds.
   FileIdentity templId;
-  int templFd = OpenPage(templateName, &templId);
-  if (templFd < 0) return MergeOutcome::kNotOpened;
-  Source templ(templFd);
+  FileHandle templFile = OpenPage(templateName, &templId);
+  if (!templFile.valid()) return MergeOutcome::kNotOpened;
+  Source templ(std::move(templFile));
   TemplateLandmarks marks;
   if (mode.html && !FindLandmarksOf(templ, templateName, &marks)) {
     return MergeOutcome::kNotOpened;
   }
   FileIdentity inputId;
-  int inputFd = OpenPage(inputName, &inputId);
+  FileHandle inputFile = OpenPage(inputName, &inputId);
   // The template closes as `templ` goes.
-  if (inputFd < 0) return MergeOutcome::kNotOpened;
+  if (!inputFile.valid()) return MergeOutcome::kNotOpened;
   // An input that an earlier page of the list replaces is read as the list
   // left it.
   if (CommitIfWaiting(inputId)) {
-    CloseFile(inputFd);
-    inputFd = OpenPage(inputName, &inputId);
-    if (inputFd < 0) return MergeOutcome::kNotOpened;
+    inputFile.Close();
+    inputFile = OpenPage(inputName, &inputId);
+    if (!inputFile.valid()) return MergeOutcome::kNotOpened;
   }
-  Source input(inputFd);
+  Source input(std::move(inputFile));
   // The HTML mode reads the page up to its body part before the output is
   // opened, and the body part as it is copied.
   std::unique_ptr<HtmlTokenizer> pageTokens;

@@ -1,6 +1,6 @@
-// The bytes and names the HTML mode's readers test: blanks, letters, tag
-// names and the end of a name. Shared by the careful tokenizer and the
-// scanner's fast pass over a page's body, which must agree on every byte.
+// The bytes and names the HTML mode's tokenizer tests: blanks, letters, tag
+// names and the end of a name, each written once. The scanner's name-end
+// kernels test the same bytes.
 #ifndef MERGE_HTML_CHARS_H_
 #define MERGE_HTML_CHARS_H_
 
@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "merge/scan.h"
 
 // The blanks of HTML: space, tab, line feed, form feed, carriage return.
 inline bool IsHtmlBlank(int c) {
@@ -26,37 +28,14 @@ inline char LowerAscii(int c) {
 inline bool EndsName(int c) { return IsHtmlBlank(c) || c == '/' || c == '>'; }
 
 // The end of a tag's name that begins at `q`: the first blank, '/' or '>',
-// or `end`. Past its first eight bytes, a long name is passed eight bytes
-// at a time.
+// or `end`. Most names are short and end within their first eight bytes;
+// the scanner's kernel searches a longer one.
 inline const char* NameEnd(const char* q, const char* end) {
   for (const char* head = q + std::min<std::ptrdiff_t>(8, end - q); q < head;
        ++q) {
     if (EndsName(static_cast<unsigned char>(*q))) return q;
   }
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHigh = 0x8080808080808080;
-  // A byte of x equal to c is a zero byte of x ^ (kOnes * c). The tests may
-  // also flag a byte next to a real one, or a vertical tab (in the range
-  // tab to carriage return): the eight are then looked at one by one.
-  auto has = [](std::uint64_t x, unsigned char c) {
-    std::uint64_t y = x ^ (kOnes * c);
-    return (y - kOnes) & ~y & kHigh;
-  };
-  while (end - q >= 8) {
-    std::uint64_t x;
-    std::memcpy(&x, q, 8);
-    std::uint64_t low = (x & ~kHigh) + kOnes * (128 - 9);    // high: >= tab
-    std::uint64_t high = (x & ~kHigh) + kOnes * (128 - 14);  // high: >= 14
-    std::uint64_t tabToReturn = low & ~high & ~x & kHigh;
-    if ((has(x, ' ') | has(x, '/') | has(x, '>') | tabToReturn) != 0) {
-      for (int i = 0; i < 8; ++i) {
-        if (EndsName(static_cast<unsigned char>(q[i]))) return q + i;
-      }
-    }
-    q += 8;
-  }
-  while (q < end && !EndsName(static_cast<unsigned char>(*q))) ++q;
-  return q;
+  return q + FindNameEnd(q, end - q);
 }
 
 // True when the `size` bytes at `name` spell `word` (lower case, letters
@@ -86,28 +65,6 @@ inline bool OpensRawText(const char* name, std::size_t size) {
       return NameIs(name, size, "plaintext");
     default:
       return false;
-  }
-}
-
-// Past the '>' that ends the tag whose name ends at `q`: the first '>'
-// outside a quoted value, where a quote opens a value when the last byte
-// before it that is not blank is a '=' after the name or the last value.
-// Null when `end` comes first.
-inline const char* PastTagEnd(const char* q, const char* end) {
-  const char* from = q;
-  for (;;) {
-    while (q < end && *q != '>' && *q != '"' && *q != '\'') ++q;
-    if (q == end) return nullptr;
-    if (*q == '>') return q + 1;
-    const char* r = q;
-    while (r > from && IsHtmlBlank(static_cast<unsigned char>(r[-1]))) --r;
-    if (r > from && r[-1] == '=') {
-      q = static_cast<const char*>(std::memchr(q + 1, *q, end - (q + 1)));
-      if (q == nullptr) return nullptr;
-      from = ++q;
-    } else {
-      ++q;
-    }
   }
 }
 

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "merge/html_chars.h"
-#include "merge/scan.h"
-#include "platform/system.h"
 
 namespace {
 
@@ -31,77 +30,10 @@ bool IsEnd(const HtmlToken& t, std::string_view name) {
   return t.kind == HtmlToken::Kind::kEndTag && t.Is(name);
 }
 
-bool EndsBodyPart(const HtmlToken& t) {
-  return IsEnd(t, "body") || IsEnd(t, "html");
-}
-
 // Blank text, a comment or a doctype: what may stand between parts.
 bool IsFiller(const HtmlToken& t) {
   return t.kind == HtmlToken::Kind::kComment ||
          (t.kind == HtmlToken::Kind::kText && t.firstNonBlank == t.end);
-}
-
-// What MarkupInView gives when the '<' opens no markup.
-constexpr std::size_t kNotMarkup = SIZE_MAX;
-
-// Past the end of the comment or the like at `p`: "-->" from the first dash
-// of "<!--", else the next '>'. Null when `end` comes first.
-const char* PastCommentEnd(const char* p, const char* end) {
-  const char* from = p + 2;
-  bool comment = p[1] == '!' && p[2] == '-' && p[3] == '-';
-  for (const char* gt = from; gt < end; ++gt) {
-    gt = static_cast<const char*>(std::memchr(gt, '>', end - gt));
-    if (gt == nullptr) break;
-    if (!comment || (gt - from >= 2 && gt[-1] == '-' && gt[-2] == '-')) {
-      return gt + 1;
-    }
-  }
-  return nullptr;
-}
-
-// The length of the comment or tag at the '<' that starts `v` when all of
-// it lies in `v`, filling *t's kind and name; 0 when it may run past `v`,
-// for the careful path to read; kNotMarkup when the '<' is text. Most
-// markup lies in one block, and is read here without a call per byte.
-std::size_t MarkupInView(std::string_view v, HtmlToken* t) {
-  const char* p = v.data();
-  const char* end = p + v.size();
-  if (v.size() < 4) return 0;
-  const char* q = p + 1;
-  bool endTag = *q == '/';
-  if (*q == '!' || *q == '?' || (endTag && !IsAsciiLetter(q[1]))) {
-    t->kind = HtmlToken::Kind::kComment;
-    const char* past = PastCommentEnd(p, end);
-    return past == nullptr ? 0 : past - p;
-  }
-  if (endTag) ++q;
-  if (!IsAsciiLetter(*q)) return kNotMarkup;
-  t->kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
-  const char* name = q;
-  q = NameEnd(q, end);
-  if (q == end) return 0;
-  t->nameSize = std::min<std::size_t>(q - name, sizeof t->name + 1);
-  for (std::size_t i = 0; i < t->nameSize && i < sizeof t->name; ++i) {
-    t->name[i] = LowerAscii(name[i]);
-  }
-  const char* past = PastTagEnd(q, end);
-  return past == nullptr ? 0 : past - p;
-}
-
-// Where in `span` a quote opens a value: the first quote whose last byte
-// before it that is not blank is a '=', *afterEquals carrying that across
-// blocks. The size of `span` when none does.
-std::size_t QuoteOpening(std::string_view span, bool* afterEquals) {
-  for (std::size_t i = 0; i < span.size(); ++i) {
-    char c = span[i];
-    if (*afterEquals && (c == '"' || c == '\'')) return i;
-    if (c == '=') {
-      *afterEquals = true;
-    } else if (!IsHtmlBlank(static_cast<unsigned char>(c))) {
-      *afterEquals = false;
-    }
-  }
-  return span.size();
 }
 
 // Where the reading of a page stands.
@@ -170,439 +102,513 @@ Move Step(Phase phase, const HtmlToken& t, PageParts* parts) {
   return AfterHead(t, parts);
 }
 
-// A run of '#' in text, read to find the first of exactly four.
-struct MarkerRun {
-  std::size_t hashes = 0;
-  std::uint64_t at = 0;
-  // The run has ended: it is the marker when it is the first of four.
-  void End(HtmlToken* t) {
-    if (hashes == 4 && t->marker == kFileEnd) t->marker = at;
-    hashes = 0;
-  }
-};
-
-// Notes in *t the first byte of `text` (at offset `at`) that is not blank
-// and, with `markers`, the runs of '#'.
-void NoteText(std::string_view text, std::uint64_t at, bool markers,
-              HtmlToken* t, MarkerRun* run) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (t->firstNonBlank == kFileEnd && !IsHtmlBlank(c)) {
-      t->firstNonBlank = at + i;
-    }
-    if (!markers) {
-      if (t->firstNonBlank != kFileEnd) return;
-    } else if (c != '#') {
-      run->End(t);
-    } else if (run->hashes++ == 0) {
-      run->at = at + i;
-    }
-  }
-}
-
 }  // namespace
 
+// The tokenizer's states follow the HTML standard's where they decide where
+// markup ends: a quote opens a value only after an attribute's '=', a '='
+// before any name starts one, and "<!--" ends at "-->" from its first dash
+// or at "--!>" after it. Each state looks for the next byte that matters
+// to it by a search over the view, not byte by byte.
+
 HtmlTokenizer::HtmlTokenizer(Source& file, bool findMarkers)
-    : source_(file),
-      findMarkers_(findMarkers),
-      offset_(Offset(file)),
-      mark_(file.mark) {
-  // Allocated now, so that nothing is once an output file exists.
-  carry_.reserve(64);
-  held_.reserve(kHeldRoom);
+    : source_(file), findMarkers_(findMarkers) {
+  ResetText(Offset(file));
 }
 
-void HtmlTokenizer::Restart(std::uint64_t offset) {
-  // Where the reader sees the bytes as they are, the file is read again
-  // from `offset` itself; else from the start of a block known to lie
-  // before it, or from the file's start, decoded as before.
-  Decoder decoder(TEXT_MODE_FILES, false);
-  BlockMark from{offset, offset, decoder};
-  if (!decoder.Transparent()) {
-    from = mark_.consumed <= offset ? mark_ : BlockMark{0, 0, decoder};
+void HtmlTokenizer::ResetText(std::uint64_t at) {
+  textStart_ = at;
+  firstNonBlank_ = kFileEnd;
+  marker_ = kFileEnd;
+  hashRun_ = 0;
+}
+
+void HtmlTokenizer::NoteText(const char* from, const char* to) {
+  if (firstNonBlank_ == kFileEnd) {
+    for (const char* c = from; c < to; ++c) {
+      if (!IsHtmlBlank(static_cast<unsigned char>(*c))) {
+        firstNonBlank_ = At(c);
+        break;
+      }
+    }
   }
-  if (!SeekFile(source_.fd, from.raw)) source_.readError = true;
-  ReadAfresh(source_, from);
-  carry_.clear();
-  carryPos_ = 0;
-  offset_ = from.consumed;
-  while (offset_ < offset) {
-    std::string_view ahead = Ahead(source_);
-    if (ahead.empty()) break;
-    std::size_t n = static_cast<std::size_t>(
-        std::min<std::uint64_t>(ahead.size(), offset - offset_));
-    Skip(source_, n);
-    offset_ += n;
+  if (!findMarkers_) return;
+  for (const char* c = from; c < to; ++c) {
+    if (*c == '#') {
+      if (hashRun_++ == 0) hashStart_ = At(c);
+      continue;
+    }
+    if (hashRun_ == 4 && marker_ == kFileEnd) marker_ = hashStart_;
+    hashRun_ = 0;
+  }
+}
+
+void HtmlTokenizer::NoteLessThan() {
+  if (firstNonBlank_ == kFileEnd) firstNonBlank_ = markupStart_;
+  if (hashRun_ == 4 && marker_ == kFileEnd) marker_ = hashStart_;
+  hashRun_ = 0;
+}
+
+bool HtmlTokenizer::TokenReady(HtmlToken::Kind kind, std::uint64_t start,
+                               std::uint64_t end) {
+  if (!tokens_) return false;
+  token_ = HtmlToken();
+  token_.kind = kind;
+  token_.start = start;
+  token_.end = end;
+  if (kind == HtmlToken::Kind::kText) {
+    if (hashRun_ == 4 && marker_ == kFileEnd) marker_ = hashStart_;
+    hashRun_ = 0;
+    token_.firstNonBlank = firstNonBlank_ == kFileEnd ? end : firstNonBlank_;
+    token_.marker = marker_;
+  } else if (kind != HtmlToken::Kind::kRawText) {
+    std::memcpy(token_.name, name_, sizeof name_);
+    token_.nameSize = nameSize_;
+  }
+  return true;
+}
+
+bool HtmlTokenizer::BeginMarkup() {
+  openedAt_ = markupStart_;
+  return textStart_ < markupStart_ &&
+         TokenReady(HtmlToken::Kind::kText, textStart_, markupStart_);
+}
+
+void HtmlTokenizer::BeginTag(bool endTag) {
+  endTag_ = endTag;
+  nameSize_ = 0;
+  state_ = State::kTagName;
+}
+
+HtmlTokenizer::Stop HtmlTokenizer::BackToText(const char* next) {
+  state_ = State::kText;
+  ResetText(At(next));
+  return copy_ != nullptr && lost_ ? Stop::kRecopy : Stop::kViewEnd;
+}
+
+HtmlTokenizer::Stop HtmlTokenizer::EndMarkup(HtmlToken::Kind kind,
+                                             const char* next) {
+  bool ready = TokenReady(kind, markupStart_, At(next));
+  Stop stop = BackToText(next);
+  return ready ? Stop::kToken : stop;
+}
+
+HtmlTokenizer::Stop HtmlTokenizer::EndTag(const char* next) {
+  HtmlToken::Kind kind =
+      endTag_ ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
+  if (inElement_) {
+    inElement_ = false;  // the end tag of an element read whole
+  } else if (!endTag_ && OpensRawText(name_, nameSize_)) {
+    bool ready = TokenReady(kind, markupStart_, At(next));
+    rawStart_ = At(next);
+    if (NameIs(name_, nameSize_, "plaintext")) {
+      // The rest of the file is text, so nothing after it is held back.
+      state_ = State::kPlaintext;
+      if (copy_ != nullptr && lost_) return Stop::kRecopy;
+    } else {
+      state_ = State::kRawText;
+      inElement_ = true;
+      std::memcpy(raw_, name_, sizeof raw_);
+      rawSize_ = nameSize_;
+      rawMatched_ = 0;
+    }
+    return ready ? Stop::kToken : Stop::kViewEnd;
+  }
+  return EndMarkup(kind, next);
+}
+
+const char* HtmlTokenizer::InTag(const char* p, const char* end, Stop* stop) {
+  auto blank = [](char c) { return IsHtmlBlank(static_cast<unsigned char>(c)); };
+  while (p < end) {
+    char c = 0;
+    switch (state_) {
+      case State::kBeforeAttribute:
+        while (p < end && (blank(*p) || *p == '/')) ++p;
+        if (p == end) return p;
+        if (*p == '>') {
+          *stop = EndTag(p + 1);
+          return p + 1;
+        }
+        ++p;  // even '=' or a quote begins a name here
+        state_ = State::kAttributeName;
+        break;
+      case State::kAttributeName:
+        while (p < end && !blank(*p) && *p != '/' && *p != '=' && *p != '>') {
+          ++p;
+        }
+        if (p == end) return p;
+        c = *p++;
+        if (c == '>') {
+          *stop = EndTag(p);
+          return p;
+        }
+        state_ = c == '='   ? State::kBeforeValue
+                 : c == '/' ? State::kBeforeAttribute
+                            : State::kAfterAttributeName;
+        break;
+      case State::kAfterAttributeName:
+        while (p < end && blank(*p)) ++p;
+        if (p == end) return p;
+        c = *p++;
+        if (c == '>') {
+          *stop = EndTag(p);
+          return p;
+        }
+        state_ = c == '='   ? State::kBeforeValue
+                 : c == '/' ? State::kBeforeAttribute
+                            : State::kAttributeName;
+        break;
+      case State::kBeforeValue:
+        while (p < end && blank(*p)) ++p;
+        if (p == end) return p;
+        c = *p++;
+        if (c == '>') {
+          *stop = EndTag(p);
+          return p;
+        }
+        quote_ = c;
+        state_ = c == '"' || c == '\'' ? State::kQuotedValue
+                                       : State::kUnquotedValue;
+        break;
+      case State::kQuotedValue: {
+        const void* q = std::memchr(p, quote_, end - p);
+        if (q == nullptr) return end;
+        p = static_cast<const char*>(q) + 1;
+        state_ = State::kBeforeAttribute;
+        break;
+      }
+      case State::kUnquotedValue:
+        while (p < end && !blank(*p) && *p != '>') ++p;
+        if (p == end) return p;
+        if (*p++ == '>') {
+          *stop = EndTag(p);
+          return p;
+        }
+        state_ = State::kBeforeAttribute;
+        break;
+      default:
+        return p;
+    }
+  }
+  return p;
+}
+
+const char* HtmlTokenizer::InComment(const char* p, const char* end,
+                                     Stop* stop) {
+  const void* gt = std::memchr(p, '>', end - p);
+  const char* upto = gt == nullptr ? end : static_cast<const char*>(gt);
+  // Only the last three bytes before a '>' can end the comment.
+  if (upto - p >= 3) {
+    dashes_ = ownDashes_ = 0;
+    bang_ = false;
+    p = upto - 3;
+  }
+  for (; p < upto; ++p) {
+    if (*p == '-') {
+      dashes_ = std::min(dashes_ + 1, 2);
+      ownDashes_ = std::min(ownDashes_ + 1, 2);
+      bang_ = false;
+    } else {
+      bang_ = *p == '!' && ownDashes_ == 2;
+      dashes_ = ownDashes_ = 0;
+    }
+  }
+  if (gt == nullptr) return end;
+  if (dashes_ == 2 || bang_) {
+    *stop = EndMarkup(HtmlToken::Kind::kComment, upto + 1);
+  } else {
+    dashes_ = ownDashes_ = 0;
+    bang_ = false;
+  }
+  return upto + 1;
+}
+
+const char* HtmlTokenizer::InRawText(const char* p, const char* end,
+                                     Stop* stop) {
+  while (p < end) {
+    if (rawMatched_ == 0) {
+      const void* lt = std::memchr(p, '<', end - p);
+      if (lt == nullptr) return end;
+      p = static_cast<const char*>(lt);
+      rawLt_ = At(p++);
+      rawMatched_ = 1;
+      continue;
+    }
+    // "</", the element's name in any case, and a blank, '/' or '>'.
+    char c = *p;
+    std::size_t k = rawMatched_ - 2;
+    if (rawMatched_ == 1 ? c == '/' : k < rawSize_ && LowerAscii(c) == raw_[k]) {
+      ++p;
+      ++rawMatched_;
+      continue;
+    }
+    bool ends = rawMatched_ == rawSize_ + 2 && EndsName(c);
+    rawMatched_ = 0;  // the byte is read again as text, unless it ends
+    if (!ends) continue;
+    if (TokenReady(HtmlToken::Kind::kRawText, rawStart_, rawLt_)) {
+      *stop = Stop::kToken;
+    }
+    markupStart_ = rawLt_;
+    endTag_ = true;
+    std::memcpy(name_, raw_, sizeof name_);
+    nameSize_ = rawSize_;
+    state_ = State::kTagName;
+    return p;
+  }
+  return p;
+}
+
+HtmlTokenizer::Stop HtmlTokenizer::Run(std::string_view view,
+                                       std::uint64_t base,
+                                       std::size_t* taken) {
+  view_ = view.data();
+  base_ = base;
+  const char* p = view.data();
+  const char* end = p + view.size();
+  Stop stop = Stop::kViewEnd;
+  while (p < end && stop == Stop::kViewEnd) {
+    switch (state_) {
+      case State::kText: {
+        const void* lt = std::memchr(p, '<', end - p);
+        const char* upto = lt == nullptr ? end : static_cast<const char*>(lt);
+        if (tokens_) NoteText(p, upto);
+        p = upto;
+        if (lt != nullptr) {
+          markupStart_ = At(p++);
+          state_ = State::kTagOpen;
+        }
+        break;
+      }
+      case State::kTagOpen: {
+        char c = *p;
+        if (IsAsciiLetter(static_cast<unsigned char>(c))) {
+          BeginTag(false);
+        } else if (c == '/' || c == '!' || c == '?') {
+          ++p;
+          state_ = c == '/'   ? State::kEndTagOpen
+                   : c == '!' ? State::kMarkupOpen
+                              : State::kBogusComment;
+          dashes_ = 0;
+        } else {
+          // A '<' that opens nothing is text.
+          if (tokens_) NoteLessThan();
+          state_ = State::kText;
+          break;
+        }
+        if (BeginMarkup()) stop = Stop::kToken;
+        break;
+      }
+      case State::kEndTagOpen:
+        if (IsAsciiLetter(static_cast<unsigned char>(*p))) {
+          BeginTag(true);
+        } else {
+          state_ = State::kBogusComment;  // "</>" too
+        }
+        break;
+      case State::kTagName: {
+        const char* q = NameEnd(p, end);
+        for (; p < q && nameSize_ <= sizeof name_; ++p, ++nameSize_) {
+          if (nameSize_ < sizeof name_) name_[nameSize_] = LowerAscii(*p);
+        }
+        p = q;
+        if (p == end) break;
+        // A copy ends at </body> or </html> as soon as its name is read.
+        if (copy_ != nullptr && endTag_ && !inElement_ &&
+            EndsBody(name_, nameSize_)) {
+          stop = Stop::kBodyEnd;
+          break;
+        }
+        if (*p++ == '>') {
+          stop = EndTag(p);
+        } else {
+          state_ = State::kBeforeAttribute;
+        }
+        break;
+      }
+      case State::kMarkupOpen:
+        if (*p != '-') {
+          state_ = State::kBogusComment;
+          break;
+        }
+        ++p;
+        if (++dashes_ == 2) {  // "<!--": its dashes count towards "-->"
+          state_ = State::kComment;
+          ownDashes_ = 0;
+          bang_ = false;
+        }
+        break;
+      case State::kBogusComment: {
+        const void* gt = std::memchr(p, '>', end - p);
+        if (gt == nullptr) {
+          p = end;
+        } else {
+          p = static_cast<const char*>(gt) + 1;
+          stop = EndMarkup(HtmlToken::Kind::kComment, p);
+        }
+        break;
+      }
+      case State::kComment:
+        p = InComment(p, end, &stop);
+        break;
+      case State::kRawText:
+        p = InRawText(p, end, &stop);
+        break;
+      case State::kPlaintext:
+      case State::kDone:
+        p = end;
+        break;
+      default:
+        p = InTag(p, end, &stop);
+        break;
+    }
+  }
+  *taken = static_cast<std::size_t>(p - view.data());
+  return stop;
+}
+
+bool HtmlTokenizer::Finish() {
+  std::uint64_t at = Offset(source_);
+  State was = state_;
+  state_ = State::kDone;
+  switch (was) {
+    case State::kTagOpen:  // a lone '<' as the last byte is text
+      NoteLessThan();
+      [[fallthrough]];
+    case State::kText:
+      return textStart_ < at && TokenReady(HtmlToken::Kind::kText, textStart_, at);
+    case State::kPlaintext:
+      return rawStart_ < at && TokenReady(HtmlToken::Kind::kRawText, rawStart_, at);
+    case State::kDone:
+      return false;
+    default:
+      break;
+  }
+  // A read error is said as such: it is no cut.
+  if (source_.readError()) return false;
+  unended_.at = openedAt_;
+  if (inElement_) {
+    unended_.element.assign(raw_, std::min(rawSize_, sizeof raw_));
+    bool shown = unended_.element == "title" || unended_.element == "textarea";
+    unended_.kind = shown ? Cut::kElementText : Cut::kElement;
+  } else if (was == State::kMarkupOpen || was == State::kComment ||
+             was == State::kBogusComment) {
+    unended_.kind = Cut::kComment;
+  } else {
+    unended_.kind = Cut::kTag;
+  }
+  return false;
+}
+
+HtmlToken HtmlTokenizer::Next() {
+  for (;;) {
+    if (state_ == State::kDone) {
+      HtmlToken end;
+      end.start = end.end =
+          unended_.kind != Cut::kNone ? unended_.at : Offset(source_);
+      return end;
+    }
+    std::string_view view = Ahead(source_);
+    if (view.empty()) {
+      if (Finish()) return token_;
+      continue;
+    }
+    std::size_t taken = 0;
+    Stop stop = Run(view, Offset(source_), &taken);
+    Skip(source_, taken);
+    if (stop == Stop::kToken) return token_;
   }
 }
 
 void HtmlTokenizer::ReadFrom(std::uint64_t offset) {
-  rawSize_ = 0;
-  plaintext_ = false;
-  carry_.clear();
-  carryPos_ = 0;
-  std::uint64_t block = source_.consumed;
-  if (!source_.ended && block <= offset && offset <= block + source_.end) {
-    source_.pos = static_cast<std::size_t>(offset - block);
-    offset_ = offset;
-  } else {
-    Restart(offset);
-  }
-}
-
-std::string_view HtmlTokenizer::View() {
-  if (carryPos_ < carry_.size()) {
-    return std::string_view(carry_).substr(carryPos_);
-  }
-  carry_.clear();
-  carryPos_ = 0;
-  return Ahead(source_);
-}
-
-void HtmlTokenizer::Advance(std::size_t n) {
-  offset_ += n;
-  std::size_t fromCarry = std::min(n, carry_.size() - carryPos_);
-  if (copy_ != nullptr && fromCarry > 0) {
-    Put(carry_.data() + carryPos_, fromCarry);
-  }
-  carryPos_ += fromCarry;
-  if (n == fromCarry) return;
-  if (copy_ != nullptr) Put(source_.block.get() + source_.pos, n - fromCarry);
-  Skip(source_, n - fromCarry);
-}
-
-void HtmlTokenizer::Put(const char* data, std::size_t n) {
-  if (!holding_) {
-    copy_->Write(data, n);
-  } else if (!heldLost_ && n <= held_.capacity() - held_.size()) {
-    held_.append(data, n);
-  } else {
-    heldLost_ = true;
-  }
-}
-
-void HtmlTokenizer::Pass(std::uint64_t n) {
-  while (n > 0) {
-    std::string_view v = View();
-    if (v.empty()) return;
-    auto k = static_cast<std::size_t>(std::min<std::uint64_t>(n, v.size()));
-    Advance(k);
-    n -= k;
-  }
+  SeekTo(source_, offset);
+  state_ = State::kText;
+  inElement_ = false;
+  unended_ = Unended();
+  ResetText(offset);
 }
 
 void HtmlTokenizer::Copy(std::uint64_t from, std::uint64_t to, Sink& out) {
-  ReadFrom(from);
-  copy_ = &out;
-  Pass(to - from);
-  copy_ = nullptr;
+  SeekTo(source_, from);
+  while (Offset(source_) < to) {
+    std::string_view view = Ahead(source_);
+    if (view.empty()) break;
+    auto n = static_cast<std::size_t>(
+        std::min<std::uint64_t>(view.size(), to - Offset(source_)));
+    out.Write(view.data(), n);
+    Skip(source_, n);
+  }
+  ReadFrom(to);
 }
 
-int HtmlTokenizer::Peek(std::size_t k) {
-  for (;;) {
-    std::size_t held = carry_.size() - carryPos_;
-    if (k < held) return static_cast<unsigned char>(carry_[carryPos_ + k]);
-    std::string_view ahead = Ahead(source_);
-    if (k - held < ahead.size()) {
-      return static_cast<unsigned char>(ahead[k - held]);
+std::uint64_t HtmlTokenizer::SafeEnd() const {
+  switch (state_) {
+    case State::kText:
+    case State::kPlaintext:
+    case State::kDone:
+      return Offset(source_);
+    case State::kTagOpen:
+      return markupStart_;
+    default:
+      return openedAt_;
+  }
+}
+
+void HtmlTokenizer::WriteUpTo(std::uint64_t to) {
+  if (to <= copied_) return;
+  if (lost_) {
+    // Markup that left the kept bytes has ended: it is read again.
+    std::uint64_t here = Offset(source_);
+    SeekTo(source_, copied_, &lostMark_);
+    while (Offset(source_) < to) {
+      std::string_view view = Ahead(source_);
+      if (view.empty()) break;
+      auto n = static_cast<std::size_t>(
+          std::min<std::uint64_t>(view.size(), to - Offset(source_)));
+      copy_->Write(view.data(), n);
+      Skip(source_, n);
     }
-    if (ahead.empty()) return kEndOfInput;
-    // What is wanted lies past this block, which is a few bytes at most:
-    // they are kept here while the source reads on.
-    carry_.erase(0, carryPos_);
-    carryPos_ = 0;
-    carry_.append(ahead.data(), ahead.size());
-    Skip(source_, ahead.size());
+    SeekTo(source_, here);
+    lost_ = false;
+  } else {
+    std::string_view behind = Behind(source_, copied_);
+    copy_->Write(behind.data(),
+                 static_cast<std::size_t>(std::min<std::uint64_t>(
+                     behind.size(), to - copied_)));
   }
-}
-
-HtmlToken HtmlTokenizer::Next() {
-  HtmlToken end;
-  end.start = end.end = offset_;
-  if (source_.readError) return end;
-  if (plaintext_) {
-    HtmlToken t;
-    t.kind = HtmlToken::Kind::kRawText;
-    t.start = offset_;
-    for (std::string_view v = View(); !v.empty(); v = View()) Advance(v.size());
-    t.end = offset_;
-    return t.start == t.end ? end : t;
-  }
-  if (rawSize_ > 0) return RawText();
-  int c = Peek(0);
-  if (c == kEndOfInput) return end;
-  if (c != '<' || !OpensMarkup()) return Text();
-  HtmlToken t;
-  std::size_t n = MarkupInView(View(), &t);
-  if (n == 0 || n == kNotMarkup) return Markup();  // may run past the block
-  t.start = offset_;
-  // The tag that ends a body part being copied is not copied.
-  holding_ = copy_ != nullptr && EndsBodyPart(t);
-  Advance(n);
-  holding_ = false;
-  t.end = offset_;
-  if (t.kind == HtmlToken::Kind::kStartTag) NoteStartTag(t);
-  return t;
-}
-
-bool HtmlTokenizer::OpensMarkup() {
-  int next = Peek(1);
-  // Where no '>' follows, no tag can end: its '<' is text.
-  if (IsAsciiLetter(next) || (next == '/' && IsAsciiLetter(Peek(2)))) {
-    return offset_ < noGreater_;
-  }
-  return next == '!' || next == '?' || (next == '/' && Peek(2) != kEndOfInput);
-}
-
-HtmlToken HtmlTokenizer::Text() {
-  HtmlToken t;
-  t.kind = HtmlToken::Kind::kText;
-  t.start = offset_;
-  t.firstNonBlank = kFileEnd;
-  MarkerRun run;
-  for (std::string_view v = View(); !v.empty(); v = View()) {
-    const void* lt = std::memchr(v.data(), '<', v.size());
-    std::size_t n =
-        lt == nullptr ? v.size() : static_cast<const char*>(lt) - v.data();
-    if (findMarkers_ || t.firstNonBlank == kFileEnd) {
-      NoteText(v.substr(0, n), offset_, findMarkers_, &t, &run);
-    }
-    Advance(n);
-    if (n == v.size()) continue;
-    // A '<' that opens markup ends the text; any other is text.
-    if (OpensMarkup()) break;
-    NoteText("<", offset_, findMarkers_, &t, &run);
-    Advance(1);
-  }
-  run.End(&t);
-  t.end = offset_;
-  if (t.firstNonBlank == kFileEnd) t.firstNonBlank = t.end;
-  return t;
-}
-
-HtmlToken HtmlTokenizer::Markup() {
-  std::uint64_t start = offset_;
-  int next = Peek(1);
-  if (next == '!' && Peek(2) == '-' && Peek(3) == '-') return Comment(start);
-  if (next == '!' || next == '?') return Bogus(start);
-  if (next == '/') {
-    return IsAsciiLetter(Peek(2)) ? Tag(start, true) : Bogus(start);
-  }
-  return Tag(start, false);
-}
-
-HtmlToken HtmlTokenizer::Comment(std::uint64_t start) {
-  HtmlToken t;
-  t.kind = HtmlToken::Kind::kComment;
-  t.start = start;
-  // "-->" is looked for from the first dash, so "<!-->" ends at once.
-  Advance(2);
-  int last = -1;
-  int beforeLast = -1;
-  for (std::string_view v = View(); !v.empty(); v = View()) {
-    const void* gt = std::memchr(v.data(), '>', v.size());
-    std::size_t upto =
-        gt == nullptr ? v.size() : static_cast<const char*>(gt) - v.data();
-    if (upto >= 2) {
-      beforeLast = v[upto - 2];
-      last = v[upto - 1];
-    } else if (upto == 1) {
-      beforeLast = last;
-      last = v[0];
-    }
-    if (gt == nullptr) {
-      Advance(upto);
-      continue;
-    }
-    Advance(upto + 1);
-    if (last == '-' && beforeLast == '-') break;
-    beforeLast = last;
-    last = '>';
-  }
-  t.end = offset_;
-  return t;
-}
-
-HtmlToken HtmlTokenizer::Bogus(std::uint64_t start) {
-  HtmlToken t;
-  t.kind = HtmlToken::Kind::kComment;
-  t.start = start;
-  Advance(2);
-  for (std::string_view v = View(); !v.empty(); v = View()) {
-    const void* gt = std::memchr(v.data(), '>', v.size());
-    if (gt != nullptr) {
-      Advance(static_cast<const char*>(gt) - v.data() + 1);
-      break;
-    }
-    Advance(v.size());
-  }
-  t.end = offset_;
-  return t;
-}
-
-bool HtmlTokenizer::SkipQuoted(int quote) {
-  for (std::string_view v = View(); !v.empty(); v = View()) {
-    const void* hit = std::memchr(v.data(), quote, v.size());
-    if (hit != nullptr) {
-      Advance(static_cast<const char*>(hit) - v.data() + 1);
-      return true;
-    }
-    Advance(v.size());
-  }
-  return false;
-}
-
-HtmlToken HtmlTokenizer::Tag(std::uint64_t start, bool endTag) {
-  HtmlToken t;
-  t.kind = endTag ? HtmlToken::Kind::kEndTag : HtmlToken::Kind::kStartTag;
-  t.start = start;
-  // Where to read again from, should the tag be text or too long to hold:
-  // the block it starts in, unless it starts in bytes carried from the
-  // block before.
-  if (carryPos_ == carry_.size()) mark_ = source_.mark;
-  // A tag being copied is held back until it is known to end.
-  holding_ = copy_ != nullptr;
-  held_.clear();
-  heldLost_ = false;
-  Advance(endTag ? 2 : 1);
-  std::uint64_t name = offset_;
-  ReadName(&t);
-  // A name holds no '>': the search for one counts from the name on.
-  bool ends = PassTagEnd(name);
-  holding_ = false;
-  if (!ends) return TagIsText(start);
-  t.end = offset_;
-  if (copy_ != nullptr && !EndsBodyPart(t)) Release(t);
-  if (!endTag) NoteStartTag(t);
-  return t;
-}
-
-void HtmlTokenizer::Release(const HtmlToken& t) {
-  if (!heldLost_) {
-    copy_->Write(held_);
-    return;
-  }
-  // The tag went on past the room to hold it: it is read again.
-  Restart(t.start);
-  Pass(t.end - t.start);
-}
-
-void HtmlTokenizer::ReadName(HtmlToken* t) {
-  for (std::string_view v = View(); !v.empty(); v = View()) {
-    std::size_t n = FindNameEnd(v.data(), v.size());
-    // Only the head of a long name is kept: enough to tell it from every
-    // name the mode knows.
-    for (std::size_t i = 0; i < n && t->nameSize <= sizeof t->name; ++i) {
-      if (t->nameSize < sizeof t->name) t->name[t->nameSize] = LowerAscii(v[i]);
-      ++t->nameSize;
-    }
-    Advance(n);
-    if (n < v.size()) return;
-  }
-}
-
-bool HtmlTokenizer::PassTagEnd(std::uint64_t since) {
-  bool afterEquals = false;
-  for (std::string_view v = View(); !v.empty(); v = View()) {
-    const char* gt =
-        static_cast<const char*>(std::memchr(v.data(), '>', v.size()));
-    std::size_t span = gt == nullptr ? v.size() : gt - v.data();
-    if (gt != nullptr && std::memchr(v.data(), '"', span) == nullptr &&
-        std::memchr(v.data(), '\'', span) == nullptr) {
-      Advance(span + 1);  // no quote before the '>': it ends the tag
-      return true;
-    }
-    std::size_t i = QuoteOpening(v.substr(0, span), &afterEquals);
-    Advance(i);
-    if (i == span) continue;  // on to the '>' or the next block
-    if (!PassQuoted(v[i])) return false;
-    afterEquals = false;
-    since = offset_;
-  }
-  noGreater_ = std::min(noGreater_, since);
-  return false;
-}
-
-bool HtmlTokenizer::PassQuoted(char quote) {
-  std::uint64_t& noQuote = quote == '"' ? noDouble_ : noSingle_;
-  if (offset_ >= noQuote) return false;  // known never to close
-  std::uint64_t opened = offset_;
-  Advance(1);
-  if (SkipQuoted(quote)) return true;
-  noQuote = opened;
-  return false;
-}
-
-// The file ended inside the tag at `start`: it is no tag, its '<' is text,
-// and the page is read again from the character after it.
-HtmlToken HtmlTokenizer::TagIsText(std::uint64_t start) {
-  Restart(start + 1);
-  if (copy_ != nullptr) copy_->Write("<", 1);
-  HtmlToken text;
-  text.kind = HtmlToken::Kind::kText;
-  text.start = text.firstNonBlank = start;
-  text.end = start + 1;
-  return text;
-}
-
-void HtmlTokenizer::NoteStartTag(const HtmlToken& t) {
-  if (t.Is("plaintext")) {
-    plaintext_ = true;
-  } else if (OpensRawText(t.name, t.nameSize)) {
-    std::memcpy(raw_, t.name, t.nameSize);
-    rawSize_ = t.nameSize;
-  }
-}
-
-HtmlToken HtmlTokenizer::RawText() {
-  HtmlToken t;
-  t.kind = HtmlToken::Kind::kRawText;
-  t.start = offset_;
-  for (std::string_view v = View(); !v.empty(); v = View()) {
-    const void* lt = std::memchr(v.data(), '<', v.size());
-    if (lt == nullptr) {
-      Advance(v.size());
-      continue;
-    }
-    Advance(static_cast<const char*>(lt) - v.data());
-    // "</", the element's name in any case, and a blank, '/' or '>'.
-    bool ends = Peek(1) == '/';
-    for (std::size_t i = 0; ends && i < rawSize_; ++i) {
-      ends = LowerAscii(Peek(2 + i)) == raw_[i];
-    }
-    int after = ends ? Peek(2 + rawSize_) : kEndOfInput;
-    if (ends && (IsHtmlBlank(after) || after == '/' || after == '>')) break;
-    Advance(1);
-  }
-  rawSize_ = 0;
-  t.end = offset_;
-  return t;
+  copied_ = to;
 }
 
 std::uint64_t HtmlTokenizer::CopyToBodyEnd(Sink& out) {
   copy_ = &out;
+  tokens_ = false;
+  copied_ = Offset(source_);
+  lost_ = false;
   std::uint64_t end = kFileEnd;
   while (end == kFileEnd) {
-    std::string_view v = View();
-    if (v.empty()) {
-      end = offset_;
+    std::uint64_t safe = SafeEnd();
+    WriteUpTo(safe);
+    // Markup still open keeps its bytes in view; a longer one is read
+    // again from the block it began in once it has ended.
+    BlockMark mark = MarkBefore(source_, safe);
+    std::string_view view = AheadKeeping(source_, safe);
+    if (!lost_ && safe < Offset(source_) &&
+        Behind(source_, safe).size() != Offset(source_) - safe) {
+      lost_ = true;
+      lostMark_ = mark;
+    }
+    if (view.empty()) {
+      Finish();
+      end = unended_.kind != Cut::kNone ? unended_.at : Offset(source_);
       break;
     }
-    bool found = false;
-    const char* stop = plaintext_ || rawSize_ > 0
-                           ? v.data()
-                           : FindBodyEnd(v.data(), v.data() + v.size(), &found);
-    Advance(stop - v.data());
-    if (found) {
-      end = offset_;  // the end tag is left unread
-    } else if (stop != v.data() + v.size()) {
-      // Markup the scan leaves to the careful path.
-      HtmlToken t = Next();
-      if (t.kind == HtmlToken::Kind::kEnd) end = offset_;
-      if (EndsBodyPart(t)) end = t.start;
-    }
+    std::size_t taken = 0;
+    Stop stop = Run(view, Offset(source_), &taken);
+    Skip(source_, taken);
+    if (stop == Stop::kBodyEnd) end = markupStart_;
+    if (stop == Stop::kRecopy) WriteUpTo(SafeEnd());
   }
+  WriteUpTo(end);
   copy_ = nullptr;
+  tokens_ = true;
   return end;
 }
 

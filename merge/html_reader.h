@@ -18,10 +18,6 @@
 // The offset that stands for the end of a file.
 constexpr std::uint64_t kFileEnd = UINT64_MAX;
 
-// The room to hold back a tag being copied that runs past the block it
-// starts in; a longer one is read again once it has ended.
-constexpr std::size_t kHeldRoom = 16 * 1024;
-
 // One piece of a page, [start, end) in characters from the file's start.
 struct HtmlToken {
   enum class Kind {
@@ -30,7 +26,7 @@ struct HtmlToken {
     kStartTag,  // <name ...>
     kEndTag,    // </name ...>
     kRawText,   // the text of script, style, title and the like
-    kEnd,       // the file has ended
+    kEnd,       // the file's text has ended: at its end, or at a cut
   };
   Kind kind = Kind::kEnd;
   std::uint64_t start = 0;
@@ -51,89 +47,145 @@ struct HtmlToken {
   }
 };
 
-// Streams the tokens of a file. A tag the file ends inside is no tag: its
-// '<' is text, and the file is read again from the character after it, so
-// the tokenizer holds nothing but a few bytes whatever the page. It can also
-// copy what it passes to an output, so that a page's body part is read once.
+// Streams the tokens of a file in one pass: a resumable state machine
+// whose state carries from one block of the file to the next, so nothing
+// is read twice to learn what it is. Markup the file ends inside (a tag, a
+// comment, or an element read whole whose end tag never comes) is no
+// token: the file's text ends at its '<'. It can also copy what it passes
+// to an output, so that a page's body part is read once.
 class HtmlTokenizer {
  public:
-  // Reads the file of `file` through it from its start, and from elsewhere
-  // in it where asked or where a tag turns out to be text (the caller
-  // closes it). `findMarkers`: text tokens say where their first "####" run
-  // is (slower; for templates).
+  // Reads `file` from where it stands (the caller closes it).
+  // `findMarkers`: text tokens say where their first "####" run is (for
+  // templates).
   HtmlTokenizer(Source& file, bool findMarkers);
 
-  // The next token; kEnd at the end of the file, and for ever after.
+  // The next token; kEnd at the end of the file's text, and for ever after.
   HtmlToken Next();
 
-  // Reads on from `offset`, as from text that no tag before it shapes.
-  // What is still in the block is not read again.
+  // Reads on from `offset`, as from text that no markup before it shapes.
   void ReadFrom(std::uint64_t offset);
 
-  // Copies the characters [from, to) to `out`, which it reads from `from`.
+  // Copies the characters [from, to) to `out`, reading them again where
+  // they have left the block, and reads on from `to`.
   void Copy(std::uint64_t from, std::uint64_t to, Sink& out);
 
-  // Copies the tokens from where it stands, in text, to `out` up to the
-  // first </body> or </html> end tag, and gives that tag's offset, or the
-  // offset of the end of the file. What follows is read by Next.
+  // Copies the file from where it stands, in text, to `out` up to the
+  // first </body> or </html> end tag, and gives that tag's offset, or
+  // where the file's text ends. What follows is read by Next. Markup is
+  // copied once it is known to end; markup that leaves the blocks kept
+  // behind the reader is read again to copy it.
   std::uint64_t CopyToBodyEnd(Sink& out);
 
   // True when a read error, not the end of the file, ended it.
-  bool ReadError() const { return source_.readError; }
+  bool ReadError() const { return source_.readError(); }
+
+  // Where the file's text was cut short, once the tokenizer has met it.
+  const Unended& unended() const { return unended_; }
 
  private:
-  std::string_view View();
-  // Passes n characters of the view, copying them where asked.
-  void Advance(std::size_t n);
-  void Put(const char* data, std::size_t n);
-  // Passes n characters, or up to the end of the file.
-  void Pass(std::uint64_t n);
-  int Peek(std::size_t k);
-  void Restart(std::uint64_t offset);
-  HtmlToken Text();
-  // At a '<': true when it opens a comment, a tag or the like.
-  bool OpensMarkup();
-  HtmlToken Markup();
-  HtmlToken Comment(std::uint64_t start);
-  HtmlToken Bogus(std::uint64_t start);
-  HtmlToken Tag(std::uint64_t start, bool endTag);
-  void ReadName(HtmlToken* t);
-  // Passes the rest of a tag up to its '>'; false when the file ends first.
-  // `since`: where the tag was read from with no '>' outside quotes.
-  bool PassTagEnd(std::uint64_t since);
-  bool PassQuoted(char quote);
-  HtmlToken RawText();
-  // After a start tag: the text of script and the like is read whole.
-  void NoteStartTag(const HtmlToken& t);
-  bool SkipQuoted(int quote);
-  HtmlToken TagIsText(std::uint64_t start);
-  // Copies a tag that was held back from the output: from the room that
-  // held it, or read again when it outgrew the room.
-  void Release(const HtmlToken& t);
+  enum class State : unsigned char {
+    kText,
+    kTagOpen,     // after '<'
+    kEndTagOpen,  // after "</"
+    kTagName,
+    kBeforeAttribute,  // between attributes
+    kAttributeName,
+    kAfterAttributeName,
+    kBeforeValue,
+    kQuotedValue,
+    kUnquotedValue,
+    kMarkupOpen,  // after "<!", with the dashes seen
+    kComment,
+    kBogusComment,
+    kRawText,  // up to the end tag of the element read whole
+    kPlaintext,
+    kDone,  // the file's text has ended
+  };
+  // What made the state machine stop.
+  enum class Stop {
+    kViewEnd,  // the view is used up
+    kToken,    // a token is ready
+    kBodyEnd,  // in a copy, the name of </body> or </html> has been read
+    kRecopy,   // in a copy, markup that left the kept bytes has ended
+  };
+
+  // Runs the state machine over `view`, which starts at `base`, and gives
+  // what stopped it and how many bytes it took.
+  Stop Run(std::string_view view, std::uint64_t base, std::size_t* taken);
+  // The states that need more than a search for one byte.
+  const char* InTag(const char* p, const char* end, Stop* stop);
+  const char* InComment(const char* p, const char* end, Stop* stop);
+  const char* InRawText(const char* p, const char* end, Stop* stop);
+  // Markup begins at the '<' at markupStart_: true when the text before it
+  // is a token, now ready.
+  bool BeginMarkup();
+  void BeginTag(bool endTag);
+  // The markup that began at markupStart_ ends before `next`.
+  Stop EndMarkup(HtmlToken::Kind kind, const char* next);
+  Stop EndTag(const char* next);
+  // Back in text at `next`; kRecopy when copying markup read past.
+  Stop BackToText(const char* next);
+  // The file has ended in the current state: true when a last token is
+  // ready. Markup left open is the cut.
+  bool Finish();
+  // Notes text for its token: its first character that is not blank, and
+  // its runs of '#'; NoteLessThan, for a '<' that opens nothing.
+  void NoteText(const char* from, const char* to);
+  void NoteLessThan();
+  bool TokenReady(HtmlToken::Kind kind, std::uint64_t start,
+                  std::uint64_t end);
+  std::uint64_t At(const char* p) const { return base_ + (p - view_); }
+  // What of the file a copy may write: up to the markup still open.
+  std::uint64_t SafeEnd() const;
+  // Writes the characters from copied_ to `to`, from the bytes kept behind
+  // the reader, or read again when they left them.
+  void WriteUpTo(std::uint64_t to);
+  void ResetText(std::uint64_t at);
 
   Source& source_;
   bool findMarkers_;
-  std::string carry_;  // a few bytes taken ahead of the source's block
-  std::size_t carryPos_ = 0;
-  std::uint64_t offset_ = 0;
-  char raw_[12] = {};        // the element whose text is read whole
-  std::size_t rawSize_ = 0;  // 0: none
-  bool plaintext_ = false;   // the rest of the file is text
-  // What a tag the file ended inside showed of the rest of the file, so
-  // that no later tag reads to the end again: from these offsets on there
-  // is no '>', no '"' and no '\'' respectively.
-  std::uint64_t noGreater_ = kFileEnd;
-  std::uint64_t noDouble_ = kFileEnd;
-  std::uint64_t noSingle_ = kFileEnd;
-  // The start of the block the last tag read began in.
-  BlockMark mark_;
-  // While copying, the bytes passed go to `copy_`, but those of a tag are
-  // held back in `held_` (up to its reserved room; `heldLost_` when more
-  // went by) until the tag is known to be one, and not the body's end.
+  State state_ = State::kText;
+  // The view being run, and its offset.
+  const char* view_ = nullptr;
+  std::uint64_t base_ = 0;
+  HtmlToken token_;  // the token a Stop::kToken hands over
+  bool tokens_ = true;  // tokens are handed over (Next), not only copied
+  // The text run being read.
+  std::uint64_t textStart_ = 0;
+  std::uint64_t firstNonBlank_ = kFileEnd;
+  std::uint64_t marker_ = kFileEnd;
+  std::uint64_t hashRun_ = 0;  // '#'s just passed, and where they began
+  std::uint64_t hashStart_ = 0;
+  // The markup being read: where its '<' is, and where the markup that
+  // must end before anything of it is kept began (an element read whole
+  // spans its start tag, text and end tag).
+  std::uint64_t markupStart_ = 0;
+  std::uint64_t openedAt_ = 0;
+  bool inElement_ = false;
+  bool endTag_ = false;
+  char name_[12] = {};
+  std::size_t nameSize_ = 0;
+  char quote_ = 0;
+  // Comments: the dashes right behind (those of "<!--" count), those of
+  // the comment's own text, and a "--!" right behind.
+  int dashes_ = 0;
+  int ownDashes_ = 0;
+  bool bang_ = false;
+  // Elements read whole: the name, where their text began, and how much of
+  // "</name" has matched from rawLt_ on.
+  char raw_[12] = {};
+  std::size_t rawSize_ = 0;
+  std::uint64_t rawStart_ = 0;
+  std::uint64_t rawLt_ = 0;
+  std::size_t rawMatched_ = 0;
+  Unended unended_;
+  // While copying: the output, how far it has been written, and where
+  // markup began whose start has left the kept bytes.
   Sink* copy_ = nullptr;
-  bool holding_ = false;
-  std::string held_;
-  bool heldLost_ = false;
+  std::uint64_t copied_ = 0;
+  bool lost_ = false;
+  BlockMark lostMark_{0, 0, Decoder(false, false)};
 };
 
 // Where a page's parts are, as the HTML mode finds them: the head part
@@ -149,8 +201,8 @@ struct PageParts {
 
 // Reads a page up to the start of its body part and finds its head part and
 // where the body part starts: bodyStart is kFileEnd when the page has none,
-// and then the page has been read to its end. bodyEnd is left for
-// CopyToBodyEnd to find. `hasText` counts what has been read.
+// and then the page has been read to the end of its text. bodyEnd is left
+// for CopyToBodyEnd to find. `hasText` counts what has been read.
 PageParts FindPageParts(HtmlTokenizer& page);
 
 // Reads the rest of a page: true when it has text that is not blank.

@@ -265,3 +265,37 @@ std::string Warning(const std::string& shownName, Role role, Missing kind,
 }
 
 std::string NotFound(Missing kind) { return SaidOf(kind).notFound; }
+
+NearMiss FindPlace(Source& in, std::uint64_t offset) {
+  Reader r(in);
+  NearMiss place;
+  place.line = 1;
+  for (std::uint64_t at = 0; at < offset; ++at) {
+    int c = r.Peek(0);
+    if (c == kEndOfInput) return place;
+    if (c == '\n') ++place.line;
+    r.Next();
+  }
+  place.found = true;
+  place.quote = QuoteAhead(r);
+  return place;
+}
+
+std::string CutWarning(const std::string& shownName, const Unended& cut,
+                       const NearMiss& at) {
+  std::string what = cut.kind == Cut::kTag       ? "a tag"
+                     : cut.kind == Cut::kComment ? "a comment"
+                                                 : "a <" + cut.element +
+                                                       "> element";
+  std::string line = shownName + ": the page ends inside " + what + ", so " +
+                     (cut.kind == Cut::kElementText ? "its text" : "it") +
+                     " and what follows were dropped";
+  if (at.found) {
+    std::string closer = cut.kind == Cut::kTag       ? "its '>'"
+                         : cut.kind == Cut::kComment ? "its end"
+                                                     : "</" + cut.element + ">";
+    line += " (line " + std::to_string(at.line) + ": \"" + at.quote +
+            "\" - the file ends before " + closer + ")";
+  }
+  return line;
+}

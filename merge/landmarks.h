@@ -32,10 +32,28 @@ struct Lack {
   std::uint64_t from = 0;
 };
 
+// What the HTML mode's reader found the file ending inside.
+enum class Cut {
+  kNone,
+  kTag,          // a start or end tag
+  kComment,      // a comment, or markup read as one (<!x, <?x, </1)
+  kElement,      // an element read whole (script, style...) never ended
+  kElementText,  // the same, for a title or textarea, whose text is shown
+};
+
+// Where the file ended inside markup: its text ends at `at`, and what
+// stands there and after it belongs to no part of the page.
+struct Unended {
+  Cut kind = Cut::kNone;
+  std::uint64_t at = UINT64_MAX;
+  std::string element;  // kElement, kElementText: the element's name
+};
+
 // What one merge did not find.
 struct Findings {
   Lack templ;
   Lack page;
+  Unended pageCut;  // where the page's parts were cut short, if they were
 };
 
 // True when the lack keeps part of the page or of the template's frame out
@@ -68,6 +86,17 @@ NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from);
 //   line end)
 std::string Warning(const std::string& shownName, Role role, Missing kind,
                     const NearMiss& miss);
+
+// The warning for a page whose parts were cut short at `cut`, without the
+// program's name; `at` says where, when it was found. For instance:
+//   p.html: the page ends inside a tag, so it and what follows were dropped
+//   (line 3: "<a href=\"x..." - the file ends before its '>')
+std::string CutWarning(const std::string& shownName, const Unended& cut,
+                       const NearMiss& at);
+
+// Reads `in` from its start to the character at `offset`, and gives its
+// line and a quote of what stands there.
+NearMiss FindPlace(Source& in, std::uint64_t offset);
 
 // What was not found, in words: "no head tag found", "no marker #### found".
 std::string NotFound(Missing kind);

@@ -15,21 +15,20 @@ struct Kernel {
   std::size_t (*findWhitespace)(const char*, std::size_t);
   const char* (*findStop)(const char*, const char*, char, Words,
                           const StopStarts&, bool*);
-  const char* (*findBodyEnd)(const char*, const char*, bool*);
   std::size_t (*findNameEnd)(const char*, std::size_t);
 };
 
 constexpr Kernel kPlain = {ScanKernel::kPlain, FindWhitespacePlain,
-                           FindStopPlain, FindBodyEndPlain, FindNameEndPlain};
+                           FindStopPlain, FindNameEndPlain};
 
 #if defined(__x86_64__) && !defined(TEMBRIX_SCALAR_SCAN)
 constexpr Kernel kSse2 = {ScanKernel::kSse2, FindWhitespaceSse2, FindStopSse2,
-                          FindBodyEndSse2, FindNameEndSse2};
+                          FindNameEndSse2};
 // The AVX2 kernel keeps the SSE2 whitespace search: it looks for the end of
 // a word, which nearly always comes within its first 16 bytes, so wider
 // loads would only add work before the answer.
 constexpr Kernel kAvx2 = {ScanKernel::kAvx2, FindWhitespaceSse2, FindStopAvx2,
-                          FindBodyEndAvx2, FindNameEndSse2};
+                          FindNameEndSse2};
 
 std::vector<Kernel> Runnable() {
   // Every x86-64 processor has SSE2.
@@ -81,10 +80,6 @@ std::size_t FindWhitespace(const char* data, std::size_t size) {
 const char* FindStop(const char* begin, const char* end, char trigger,
                      Words stops, const StopStarts& starts, bool* stop) {
   return Current().findStop(begin, end, trigger, stops, starts, stop);
-}
-
-const char* FindBodyEnd(const char* begin, const char* end, bool* found) {
-  return Current().findBodyEnd(begin, end, found);
 }
 
 std::size_t FindNameEnd(const char* data, std::size_t size) {

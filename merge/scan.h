@@ -52,14 +52,6 @@ StopStarts StartsOf(Words stops);
 const char* FindStop(const char* begin, const char* end, char trigger,
                      Words stops, const StopStarts& starts, bool* stop);
 
-// The HTML mode's pass over a page's body part, from `begin`, which lies in
-// text: passes text and whole tags up to the '<' of the first </body> or
-// </html> end tag (*found set), or of markup that the careful reader must
-// read: a comment or the like, a start tag after which text is read whole,
-// or markup that may run past `end`. Gives that '<', or `end` when nothing
-// stops the pass.
-const char* FindBodyEnd(const char* begin, const char* end, bool* found);
-
 // The end of an HTML tag name in data[0, size): the index of its first
 // blank (space, tab, line feed, form feed, carriage return), '/' or '>', or
 // size when there is none. For long names; NameEnd serves short ones.

@@ -5,7 +5,6 @@
 
 #include <immintrin.h>
 
-#include "merge/scan_markup.h"
 
 namespace {
 
@@ -54,20 +53,6 @@ __attribute__((target("avx2"))) inline WindowMasks Avx2Masks(
   return m;
 }
 
-__attribute__((target("avx2"))) inline MarkupMasks Avx2MarkupMasks(
-    const char* data, std::size_t size) {
-  if (size != 64) return PlainMarkupMasks(data, size);
-  MarkupMasks m;
-  for (int k = 0; k < 2; ++k) {
-    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data) + k);
-    m.less |= Bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('<')), k);
-    m.greater |= Bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('>')), k);
-    m.doubles |= Bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('"')), k);
-    m.singles |= Bits(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('\'')), k);
-  }
-  return m;
-}
-
 }  // namespace
 
 __attribute__((target("avx2"))) const char* FindStopAvx2(
@@ -75,10 +60,4 @@ __attribute__((target("avx2"))) const char* FindStopAvx2(
     const StopStarts& starts, bool* stop) {
   return WalkWindows<Avx2Masks, FindWhitespaceSse2>(begin, end, trigger, stops,
                                                     starts, stop);
-}
-
-__attribute__((target("avx2"))) const char* FindBodyEndAvx2(const char* begin,
-                                                            const char* end,
-                                                            bool* found) {
-  return WalkBody<Avx2MarkupMasks>(begin, end, found);
 }

@@ -23,17 +23,6 @@ struct WindowMasks {
 WindowMasks PlainMasks(const char* data, std::size_t size, char trigger,
                        const StopStarts& starts);
 
-// Where the bytes that shape HTML markup are in up to 64 bytes.
-struct MarkupMasks {
-  std::uint64_t less = 0;     // '<'
-  std::uint64_t greater = 0;  // '>'
-  std::uint64_t doubles = 0;  // '"'
-  std::uint64_t singles = 0;  // '\''
-};
-
-// The markup masks of data[0, size), size at most 64, byte by byte.
-MarkupMasks PlainMarkupMasks(const char* data, std::size_t size);
-
 // Each kernel's entry points. The x86-64 ones exist only where the build
 // has them (see scan.cc).
 std::size_t FindWhitespacePlain(const char* data, std::size_t size);
@@ -46,9 +35,6 @@ const char* FindStopAvx2(const char* begin, const char* end, char trigger,
                          Words stops, const StopStarts& starts, bool* stop);
 std::size_t FindNameEndPlain(const char* data, std::size_t size);
 std::size_t FindNameEndSse2(const char* data, std::size_t size);
-const char* FindBodyEndPlain(const char* begin, const char* end, bool* found);
-const char* FindBodyEndSse2(const char* begin, const char* end, bool* found);
-const char* FindBodyEndAvx2(const char* begin, const char* end, bool* found);
 
 // The walk below, instantiated by each kernel with its own masks and
 // whitespace search, so that they inline into it.

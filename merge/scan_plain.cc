@@ -6,7 +6,40 @@
 
 #include <cstring>
 
-#include "merge/scan_markup.h"
+#include "merge/html_chars.h"
+
+namespace {
+
+// The end of a tag's name from `q`, as EndsName has it, eight bytes at a
+// time.
+const char* PlainNameEnd(const char* q, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  // A byte of x equal to c is a zero byte of x ^ (kOnes * c). The tests may
+  // also flag a byte next to a real one, or a vertical tab (in the range
+  // tab to carriage return): the eight are then looked at one by one.
+  auto has = [](std::uint64_t x, unsigned char c) {
+    std::uint64_t y = x ^ (kOnes * c);
+    return (y - kOnes) & ~y & kHigh;
+  };
+  while (end - q >= 8) {
+    std::uint64_t x;
+    std::memcpy(&x, q, 8);
+    std::uint64_t low = (x & ~kHigh) + kOnes * (128 - 9);    // high: >= tab
+    std::uint64_t high = (x & ~kHigh) + kOnes * (128 - 14);  // high: >= 14
+    std::uint64_t tabToReturn = low & ~high & ~x & kHigh;
+    if ((has(x, ' ') | has(x, '/') | has(x, '>') | tabToReturn) != 0) {
+      for (int i = 0; i < 8; ++i) {
+        if (EndsName(static_cast<unsigned char>(q[i]))) return q + i;
+      }
+    }
+    q += 8;
+  }
+  while (q < end && !EndsName(static_cast<unsigned char>(*q))) ++q;
+  return q;
+}
+
+}  // namespace
 
 WindowMasks PlainMasks(const char* data, std::size_t size, char trigger,
                        const StopStarts& starts) {
@@ -54,34 +87,6 @@ const char* FindStopPlain(const char* begin, const char* end, char trigger,
                                                       stops, starts, stop);
 }
 
-MarkupMasks PlainMarkupMasks(const char* data, std::size_t size) {
-  MarkupMasks m;
-  for (std::size_t i = 0; i < size; ++i) {
-    std::uint64_t bit = std::uint64_t{1} << i;
-    switch (data[i]) {
-      case '<':
-        m.less |= bit;
-        break;
-      case '>':
-        m.greater |= bit;
-        break;
-      case '"':
-        m.doubles |= bit;
-        break;
-      case '\'':
-        m.singles |= bit;
-        break;
-      default:
-        break;
-    }
-  }
-  return m;
-}
-
 std::size_t FindNameEndPlain(const char* data, std::size_t size) {
-  return NameEnd(data, data + size) - data;
-}
-
-const char* FindBodyEndPlain(const char* begin, const char* end, bool* found) {
-  return WalkBody<PlainMarkupMasks>(begin, end, found);
+  return PlainNameEnd(data, data + size) - data;
 }

@@ -4,7 +4,8 @@
 
 #include <emmintrin.h>
 
-#include "merge/scan_markup.h"
+#include "merge/html_chars.h"
+
 
 namespace {
 
@@ -45,19 +46,6 @@ inline WindowMasks Sse2Masks(const char* data, std::size_t size, char trigger,
     m.blanks |= Bits(WhitespaceBytes(x), k);
     m.firsts |= Bits(first, k);
     m.seconds |= Bits(second, k);
-  }
-  return m;
-}
-
-inline MarkupMasks Sse2MarkupMasks(const char* data, std::size_t size) {
-  if (size != 64) return PlainMarkupMasks(data, size);
-  MarkupMasks m;
-  for (int k = 0; k < 4; ++k) {
-    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data) + k);
-    m.less |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('<')), k);
-    m.greater |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('>')), k);
-    m.doubles |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('"')), k);
-    m.singles |= Bits(_mm_cmpeq_epi8(x, _mm_set1_epi8('\'')), k);
   }
   return m;
 }
@@ -104,8 +92,4 @@ const char* FindStopSse2(const char* begin, const char* end, char trigger,
                          Words stops, const StopStarts& starts, bool* stop) {
   return WalkWindows<Sse2Masks, FindWhitespaceSse2>(begin, end, trigger, stops,
                                                     starts, stop);
-}
-
-const char* FindBodyEndSse2(const char* begin, const char* end, bool* found) {
-  return WalkBody<Sse2MarkupMasks>(begin, end, found);
 }

@@ -1,61 +1,18 @@
 #include "merge/token_reader.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "platform/system.h"
 
 namespace {
 
-// Raw bytes read at a time when the decoder works on them: their decoding
-// always fits in a block.
+// Raw bytes read at a time when the decoder works on them: their decoding,
+// after what a reader keeps, always fits in a block.
 constexpr std::size_t kRawSize = kBlockSize / 2 - 16;
-
-// Refills the block from the file; false at the end or on a read error.
-bool RefillFromFile(Source& in) {
-  in.mark = BlockMark{in.consumed, in.rawRead, in.decoder};
-  for (;;) {
-    if (in.decoder.Transparent()) {
-      std::ptrdiff_t got = ReadBlock(in.fd, in.block.get(), kBlockSize);
-      in.readError = got < 0;
-      in.end = got > 0 ? static_cast<std::size_t>(got) : 0;
-      in.rawRead += in.end;
-      return got > 0;
-    }
-    std::ptrdiff_t got = ReadBlock(in.fd, in.raw.get(), kRawSize);
-    if (got < 0) {
-      in.readError = true;
-      return false;
-    }
-    auto size = static_cast<std::size_t>(got);
-    in.rawRead += size;
-    in.end = in.decoder.Decode(in.raw.get(), size, in.block.get(), size == 0);
-    if (in.end > 0) return true;
-    if (size == 0) return false;
-  }
-}
-
-// Refills the block from the file or stream buffer; false at the end.
-bool Refill(Source& in) {
-  in.consumed += in.end;
-  in.pos = 0;
-  in.end = 0;
-  if (in.stream == nullptr) return in.fd >= 0 && RefillFromFile(in);
-  if (in.tie != nullptr) in.tie->flush();
-  // Take only what the stream buffer already holds: asking for more would
-  // wait on an interactive console for text the user has not typed yet.
-  std::streamsize ready = in.stream->in_avail();
-  if (ready > 0) {
-    auto wanted = std::min<std::streamsize>(
-        ready, static_cast<std::streamsize>(kBlockSize));
-    in.end = static_cast<std::size_t>(in.stream->sgetn(in.block.get(), wanted));
-    return in.end > 0;
-  }
-  auto c = in.stream->sbumpc();
-  if (c == std::streambuf::traits_type::eof()) return false;
-  in.block[0] = std::streambuf::traits_type::to_char_type(c);
-  in.end = 1;
-  return true;
-}
+static_assert(kKeepRoom + Decoder::DecodedRoom(kRawSize) <= kBlockSize,
+              "a block holds what is kept and a decoded read");
 
 // Consumes whitespace up to the next other character; false (the source
 // failed, and ended if it ran out) when there is none.
@@ -63,7 +20,7 @@ bool SkipBlanks(Source& in) {
   for (;;) {
     std::string_view ahead = Ahead(in);
     if (ahead.empty()) {
-      in.failed = true;
+      in.Fail();
       return false;
     }
     std::size_t n = 0;
@@ -75,40 +32,142 @@ bool SkipBlanks(Source& in) {
 
 }  // namespace
 
-Source::Source(int fd, Decoder decoder, bool owned)
-    : fd(fd),
-      ownsFd(owned),
-      decoder(decoder),
-      block(new char[kBlockSize]),
-      raw(decoder.Transparent() ? nullptr : new char[kRawSize]),
-      mark{0, 0, decoder} {}
+Source::Source(FileHandle file, Decoder decoder)
+    : file_(std::move(file)),
+      decoder_(decoder),
+      initial_(decoder),
+      block_(new char[kBlockSize]),
+      raw_(decoder.Transparent() ? nullptr : new char[kRawSize]),
+      mark_{0, 0, decoder},
+      keptMark_{0, 0, decoder} {}
 
 Source::Source(std::streambuf* stream, std::ostream* tie)
-    : stream(stream),
-      tie(tie),
-      decoder(false, false),
-      block(new char[kBlockSize]),
-      mark{0, 0, decoder} {}
+    : stream_(stream),
+      tie_(tie),
+      decoder_(false, false),
+      initial_(decoder_),
+      block_(new char[kBlockSize]),
+      mark_{0, 0, decoder_},
+      keptMark_{0, 0, decoder_} {}
 
-Source::~Source() {
-  if (fd >= 0 && ownsFd) CloseFile(fd);
-}
-
-std::string_view Ahead(Source& in) {
-  if (in.ended || in.failed) return {};
-  if (in.pos == in.end && !Refill(in)) {
-    in.ended = true;
-    return {};
+bool Source::RefillFromFile() {
+  char* into = block_.get() + end_;
+  mark_ = BlockMark{consumed_ + end_, rawRead_, decoder_};
+  for (;;) {
+    if (decoder_.Transparent()) {
+      std::ptrdiff_t got = ReadBlock(file_.get(), into, kBlockSize - end_);
+      if (got < 0) readError_ = true;
+      std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+      rawRead_ += n;
+      end_ += n;
+      return n > 0;
+    }
+    std::ptrdiff_t got = ReadBlock(file_.get(), raw_.get(), kRawSize);
+    if (got < 0) {
+      readError_ = true;
+      return false;
+    }
+    auto size = static_cast<std::size_t>(got);
+    rawRead_ += size;
+    std::size_t n = decoder_.Decode(raw_.get(), size, into, size == 0);
+    end_ += n;
+    if (n > 0) return true;
+    if (size == 0) return false;
   }
-  return std::string_view(in.block.get() + in.pos, in.end - in.pos);
 }
 
-void ReadAfresh(Source& in, const BlockMark& from) {
-  in.decoder = from.decoder;
-  in.rawRead = from.raw;
-  in.pos = in.end = 0;
-  in.consumed = from.consumed;
-  in.ended = in.failed = in.readError;
+bool Source::Refill(std::size_t keepFrom) {
+  // What is kept moves to the front of the block, and the read goes after.
+  std::size_t kept = 0;
+  if (keepFrom < end_ && end_ - keepFrom <= kKeepRoom) {
+    kept = end_ - keepFrom;
+    std::memmove(block_.get(), block_.get() + keepFrom, kept);
+    if (keepFrom + consumed_ < mark_.consumed) {
+      // The kept bytes began before the last read: keptMark_ stays.
+    } else {
+      keptMark_ = mark_;
+    }
+  } else {
+    keepFrom = end_;
+  }
+  consumed_ += keepFrom;
+  pos_ = end_ = kept;
+  if (kept == 0) keptMark_ = BlockMark{consumed_, rawRead_, decoder_};
+  if (stream_ == nullptr) return file_.valid() && RefillFromFile();
+  if (tie_ != nullptr) tie_->flush();
+  // Take only what the stream buffer already holds: asking for more would
+  // wait on an interactive console for text the user has not typed yet.
+  mark_ = BlockMark{consumed_ + end_, rawRead_, decoder_};
+  std::streamsize ready = stream_->in_avail();
+  if (ready > 0) {
+    auto wanted = std::min<std::streamsize>(
+        ready, static_cast<std::streamsize>(kBlockSize - kept));
+    end_ += static_cast<std::size_t>(
+        stream_->sgetn(block_.get() + kept, wanted));
+    return end_ > kept;
+  }
+  auto c = stream_->sbumpc();
+  if (c == std::streambuf::traits_type::eof()) return false;
+  block_[end_++] = std::streambuf::traits_type::to_char_type(c);
+  return true;
+}
+
+std::string_view AheadKeeping(Source& in, std::uint64_t keep) {
+  if (in.ended_ || in.failed_) return {};
+  if (in.pos_ == in.end_) {
+    std::size_t keepFrom = in.end_;
+    if (keep >= in.consumed_ && keep < in.consumed_ + in.end_) {
+      keepFrom = static_cast<std::size_t>(keep - in.consumed_);
+    }
+    if (!in.Refill(keepFrom)) {
+      in.ended_ = true;
+      return {};
+    }
+  }
+  return std::string_view(in.block_.get() + in.pos_, in.end_ - in.pos_);
+}
+
+std::string_view Ahead(Source& in) { return AheadKeeping(in, UINT64_MAX); }
+
+std::string_view Behind(const Source& in, std::uint64_t from) {
+  if (from < in.consumed_ || from > Offset(in)) return {};
+  auto at = static_cast<std::size_t>(from - in.consumed_);
+  return std::string_view(in.block_.get() + at, in.pos_ - at);
+}
+
+BlockMark MarkBefore(const Source& in, std::uint64_t offset) {
+  return offset >= in.mark_.consumed ? in.mark_ : in.keptMark_;
+}
+
+void SeekTo(Source& in, std::uint64_t offset, const BlockMark* near) {
+  bool buffered = !in.ended_ && offset >= in.consumed_ &&
+                  offset <= in.consumed_ + in.end_;
+  if (buffered) {
+    in.pos_ = static_cast<std::size_t>(offset - in.consumed_);
+  } else if (offset < Offset(in) || in.ended_) {
+    // Read the file again from a mark at or before `offset`.
+    BlockMark from{0, 0, in.initial_};
+    if (near != nullptr && near->consumed <= offset) {
+      from = *near;
+    } else if (in.decoder_.Transparent()) {
+      from = BlockMark{offset, offset, in.decoder_};
+    }
+    if (!in.file_.valid() || !SeekFile(in.file_.get(), from.raw)) {
+      in.readError_ = true;
+    }
+    in.decoder_ = from.decoder;
+    in.rawRead_ = from.raw;
+    in.pos_ = in.end_ = 0;
+    in.consumed_ = from.consumed;
+    in.mark_ = in.keptMark_ = from;
+    in.ended_ = in.failed_ = in.readError_;
+  }
+  while (Offset(in) < offset) {
+    std::string_view ahead = Ahead(in);
+    if (ahead.empty()) return;
+    Skip(in, static_cast<std::size_t>(
+                 std::min<std::uint64_t>(ahead.size(), offset - Offset(in))));
+  }
 }
 
 int Look(Source& in) {
@@ -119,7 +178,7 @@ int Look(Source& in) {
 int TakeChar(Source& in) {
   int c = Look(in);
   if (c == kEndOfInput) {
-    in.failed = true;
+    in.Fail();
   } else {
     Skip(in, 1);
   }

@@ -31,57 +31,85 @@ struct BlockMark {
   Decoder decoder;             // the decoder as it stood before the block
 };
 
-// A character source read forward, with two sticky conditions: `ended` (a
-// read found no further character) and `failed` (a read delivered nothing).
+// The most a reader may keep of one block when the next is read
+// (AheadKeeping).
+constexpr std::size_t kKeepRoom = 16 * 1024;
+
+// A character source read forward, with two sticky conditions: ended (a
+// read found no further character) and failed (a read delivered nothing).
 // A source with neither is good. Neither is cleared, unless a file source is
-// made to read afresh from elsewhere in its file.
-struct Source {
+// made to read on from elsewhere in its file (SeekTo).
+class Source {
+ public:
   // Reads an open file through `decoder`, and closes it when the source
-  // goes unless `owned` is false. By default a page: text mode undone where
-  // files have it.
-  explicit Source(int fd, Decoder decoder = Decoder(TEXT_MODE_FILES, false),
-                  bool owned = true);
+  // goes. By default a page: text mode undone where files have it.
+  explicit Source(FileHandle file,
+                  Decoder decoder = Decoder(TEXT_MODE_FILES, false));
   // Reads a stream buffer (the console, or text in memory). `tie`, when set,
   // is flushed before every read from it, so a prompt shows before a wait.
   explicit Source(std::streambuf* stream, std::ostream* tie = nullptr);
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
-  ~Source();
 
-  int fd = -1;
-  bool ownsFd = true;
-  std::streambuf* stream = nullptr;
-  std::ostream* tie = nullptr;
-  Decoder decoder;
-  std::unique_ptr<char[]> block;
-  std::unique_ptr<char[]> raw;  // undecoded bytes, when the decoder needs them
-  std::size_t pos = 0;          // next unread byte of block
-  std::size_t end = 0;          // one past the last buffered byte
-  std::uint64_t consumed = 0;   // characters read before the block
-  std::uint64_t rawRead = 0;    // bytes read from the file so far
-  BlockMark mark;               // where the block began
-  bool ended = false;
-  bool failed = false;
+  bool ended() const { return ended_; }
+  bool failed() const { return failed_; }
   // A read error, not the end of the file, ended the source. The reader
   // treats it as the end; the caller must not take what it read as whole.
-  bool readError = false;
+  bool readError() const { return readError_; }
+  // Marks the source failed: a take found nothing to deliver.
+  void Fail() { failed_ = true; }
+
+  // The bytes buffered ahead of the reader, reading more when none are.
+  // Empty when the source is not good, or when it has no further character,
+  // in which case it is marked ended. The view lasts until the next read.
+  friend std::string_view Ahead(Source& in);
+  // Ahead, but a read of more keeps the characters from offset `keep` on
+  // in view behind the reader (Behind), when they are still buffered and
+  // at most kKeepRoom.
+  friend std::string_view AheadKeeping(Source& in, std::uint64_t keep);
+  // Consumes `count` bytes of the view that Ahead gave.
+  friend void Skip(Source& in, std::size_t count) { in.pos_ += count; }
+  // How many characters the source has delivered so far.
+  friend std::uint64_t Offset(const Source& in) {
+    return in.consumed_ + in.pos_;
+  }
+  // The characters from offset `from` up to the reader, when all of them
+  // are still buffered; else empty.
+  friend std::string_view Behind(const Source& in, std::uint64_t from);
+  // A mark from which a file source can be read again to reach the
+  // buffered character at `offset`.
+  friend BlockMark MarkBefore(const Source& in, std::uint64_t offset);
+  // Makes a file source deliver the characters from `offset` on: from the
+  // buffer when they are there, else by reading the file again from
+  // `near`, when given and not past `offset`, or from wherever its
+  // decoder allows (the offset itself, or the file's start). Reads forward
+  // to an offset ahead. A read error stays marked.
+  friend void SeekTo(Source& in, std::uint64_t offset,
+                     const BlockMark* near);
+
+ private:
+  bool Refill(std::size_t keepFrom);
+  bool RefillFromFile();
+
+  FileHandle file_;
+  std::streambuf* stream_ = nullptr;
+  std::ostream* tie_ = nullptr;
+  Decoder decoder_;
+  Decoder initial_;  // the decoder at the file's start
+  std::unique_ptr<char[]> block_;
+  std::unique_ptr<char[]> raw_;  // undecoded bytes, when the decoder needs them
+  std::size_t pos_ = 0;          // next unread byte of block
+  std::size_t end_ = 0;          // one past the last buffered byte
+  std::uint64_t consumed_ = 0;   // characters before block_[0]
+  std::uint64_t rawRead_ = 0;    // bytes read from the file so far
+  BlockMark mark_;      // where the last read began
+  BlockMark keptMark_;  // a mark at or before block_[0]
+  bool ended_ = false;
+  bool failed_ = false;
+  bool readError_ = false;
 };
 
-// The bytes now buffered ahead of the reader, reading more when none are.
-// Empty when the source is not good, or when it has no further character,
-// in which case it is marked ended. The view lasts until the next read.
-std::string_view Ahead(Source& in);
-
-// Makes a file source read afresh from the start of the block that `from`
-// marks, which its file must now stand at. Its blocks are kept, so nothing
-// is allocated; a read error stays marked.
-void ReadAfresh(Source& in, const BlockMark& from);
-
-// Consumes `count` bytes of the view that Ahead gave.
-inline void Skip(Source& in, std::size_t count) { in.pos += count; }
-
-// How many characters the source has delivered so far.
-inline std::uint64_t Offset(const Source& in) { return in.consumed + in.pos; }
+void SeekTo(Source& in, std::uint64_t offset, const BlockMark* near = nullptr);
 
 // Gives the next character unconsumed, or kEndOfInput (marking the source
 // ended when it has just run out). Gives kEndOfInput at once, touching

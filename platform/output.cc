@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/replace.h"
@@ -170,7 +171,7 @@ Sink::Sink(std::streambuf* stream) : stream_(stream) {}
 
 Sink::~Sink() {
   if (file_ == nullptr) return;
-  if (file_->fd >= 0) EndReplacement(false);
+  if (file_->temp.valid()) EndReplacement(false);
   StopComparing();
 }
 
@@ -197,8 +198,8 @@ OutputCheck Sink::CreateReplacement(const std::string& name,
     if (!target.writable) return OutputCheck::kCannotCreate;
     // The earlier page may hold the merged bytes already: it is compared
     // first. One that cannot be read is simply replaced.
-    file_->earlierFd = OpenForReading(target.path, nullptr);
-    if (file_->earlierFd >= 0) return OutputCheck::kReady;
+    file_->earlier = OpenForReading(target.path, nullptr);
+    if (file_->earlier.valid()) return OutputCheck::kReady;
   }
   return StartTemporary() ? OutputCheck::kReady : OutputCheck::kCannotCreate;
 }
@@ -213,7 +214,7 @@ void Sink::Write(const char* data, std::size_t size) {
   }
   // After a failed write nothing more goes out: a later run must not land
   // in the file as if it followed what was lost.
-  if ((file_->fd < 0 && file_->earlierFd < 0) || failed_) return;
+  if ((!file_->temp.valid() && !file_->earlier.valid()) || failed_) return;
   // Pieces gather in the block; a large run with nothing before it in the
   // block goes out as it is, saving the copy.
   bool large = size >= kBlockSize / 4;
@@ -238,7 +239,7 @@ bool Sink::Finish(bool keep) {
     return !failed_;
   }
   FlushBlock();
-  if (file_->earlierFd >= 0) {
+  if (file_->earlier.valid()) {
     // Unchanged, or cut short by a read error: the earlier page stays.
     if (!keep || EarlierPageEnds()) {
       StopComparing();
@@ -246,7 +247,7 @@ bool Sink::Finish(bool keep) {
     }
     Diverge();
   }
-  if (file_->fd < 0) return !failed_;
+  if (!file_->temp.valid()) return !failed_;
   return EndReplacement(keep && !failed_);
 }
 
@@ -256,8 +257,7 @@ bool Sink::Finish(bool keep) {
 bool Sink::EndReplacement(bool keep) {
   Group& group = TheGroup();
   bool sync = group.sync && keep;
-  bool closed = CloseTemp(file_->fd, sync && !Grouping());
-  file_->fd = -1;
+  bool closed = CloseTemp(std::move(file_->temp), sync && !Grouping());
   // Without its permission bits the page must not take the output's place.
   if (!closed || !keep || !file_->bitsApplied) {
     RemoveTemp(file_->tempName);
@@ -289,9 +289,10 @@ bool Sink::StartTemporary() {
   std::string folder = FolderOf(file_->finalName);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string tempName = TempNameIn(folder);
-    int fd = CreateTempFile(tempName, file_->target, &file_->bitsApplied);
-    if (fd >= 0) {
-      file_->fd = fd;
+    FileHandle temp =
+        CreateTempFile(tempName, file_->target, &file_->bitsApplied);
+    if (temp.valid()) {
+      file_->temp = std::move(temp);
       file_->tempName = tempName;
       return true;
     }
@@ -301,29 +302,27 @@ bool Sink::StartTemporary() {
 }
 
 void Sink::WriteToFile(const char* data, std::size_t size) {
-  if (!WriteAll(file_->fd, data, size)) {
+  if (!WriteAll(file_->temp.get(), data, size)) {
     failed_ = true;
     return;
   }
   written_ += size;
   if (written_ - writeback_ >= kWritebackStep) {
-    StartWriteback(file_->fd, writeback_, written_ - writeback_);
+    StartWriteback(file_->temp.get(), writeback_, written_ - writeback_);
     writeback_ = written_;
   }
 }
 
 // Stops comparing with the earlier page, which stays as it is.
 void Sink::StopComparing() {
-  if (file_->earlierFd >= 0) CloseFile(file_->earlierFd);
-  file_->earlierFd = -1;
+  file_->earlier.Close();
 }
 
 // The merged page differs from the earlier one from here on: the temporary
 // file is created and given the bytes found equal so far, read back from
 // the earlier page, so that no page is ever held whole.
 void Sink::Diverge() {
-  int earlierFd = file_->earlierFd;
-  file_->earlierFd = -1;
+  FileHandle earlier = std::move(file_->earlier);
   if (!StartTemporary()) failed_ = true;
   // Most pages differ within the earlier page's first block, which is
   // still at hand.
@@ -331,12 +330,11 @@ void Sink::Diverge() {
     if (earlierMatched_ > 0) {
       WriteToFile(earlier_.get(), static_cast<std::size_t>(earlierMatched_));
     }
-    CloseFile(earlierFd);
     return;
   }
   for (std::uint64_t at = 0; at < earlierMatched_ && !failed_;) {
     std::ptrdiff_t got =
-        ReadAt(earlierFd, earlier_.get(),
+        ReadAt(earlier.get(), earlier_.get(),
                static_cast<std::size_t>(
                    std::min<std::uint64_t>(kBlockSize, earlierMatched_ - at)),
                at);
@@ -347,7 +345,6 @@ void Sink::Diverge() {
     WriteToFile(earlier_.get(), static_cast<std::size_t>(got));
     at += static_cast<std::uint64_t>(got);
   }
-  CloseFile(earlierFd);
 }
 
 // How many of `size` bytes bound for the disk equal the earlier page's
@@ -360,7 +357,7 @@ std::size_t Sink::MatchEarlierPage(const char* data, std::size_t size) {
   while (matched < size) {
     if (earlierPos_ == earlierEnd_) {
       std::ptrdiff_t got =
-          ReadBlock(file_->earlierFd, earlier_.get(), kBlockSize);
+          ReadBlock(file_->earlier.get(), earlier_.get(), kBlockSize);
       if (got <= 0) break;
       earlierOffset_ += earlierEnd_;
       earlierPos_ = 0;
@@ -381,20 +378,20 @@ std::size_t Sink::MatchEarlierPage(const char* data, std::size_t size) {
 bool Sink::EarlierPageEnds() {
   char probe;
   return earlierPos_ == earlierEnd_ &&
-         ReadBlock(file_->earlierFd, &probe, 1) == 0;
+         ReadBlock(file_->earlier.get(), &probe, 1) == 0;
 }
 
 // Bytes as they are on the disk: compared while the earlier page holds
 // them, written from the first that differs.
 void Sink::Emit(const char* data, std::size_t size) {
-  if (file_->earlierFd >= 0) {
+  if (file_->earlier.valid()) {
     std::size_t matched = MatchEarlierPage(data, size);
     if (matched == size) return;
     Diverge();
     data += matched;
     size -= matched;
   }
-  if (!failed_ && file_->fd >= 0) WriteToFile(data, size);
+  if (!failed_ && file_->temp.valid()) WriteToFile(data, size);
 }
 
 // Merged bytes, in text mode where files have it: every newline as CR LF.

@@ -52,27 +52,27 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target);
 // with).
 struct Replacement {
   std::string outputName;  // as the merge named it
-  int fd = -1;             // the temporary file, once it exists
+  FileHandle temp;         // the temporary file, once it exists
   std::string tempName;    // beside the file it replaces
   std::string finalName;   // the output after links are followed
   OutputTarget target;
   // False when the temporary file could not be given the output's
   // permission bits: it must not take the output's place.
   bool bitsApplied = true;
-  int earlierFd = -1;  // the earlier page, while it may yet stay as it is
+  FileHandle earlier;  // the earlier page, while it may yet stay as it is
 };
 
 // Creates the temporary file `tempName` exclusively for `target`, and makes
 // it known to the handler that removes it when the program is stopped.
-// Gives the descriptor, or -1 with errno set (EEXIST: the name is taken).
+// Gives the file, or none with errno set (EEXIST: the name is taken).
 // Clears *bitsApplied when the permission bits could not be set.
-int CreateTempFile(const std::string& tempName, const OutputTarget& target,
+FileHandle CreateTempFile(const std::string& tempName, const OutputTarget& target,
                    bool* bitsApplied);
 
 // Closes a temporary file, first flushing its bytes to the disk when
 // `flush`. It stays noted for the stop handler. False when the flush or the
 // close failed.
-bool CloseTemp(int fd, bool flush);
+bool CloseTemp(FileHandle file, bool flush);
 
 // Puts the closed temporary file in place of `finalName` in one step and
 // drops the stop handler's note of it. With `writeThrough` the move is on

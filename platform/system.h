@@ -56,11 +56,50 @@ struct FileIdentity {
   bool known = false;
 };
 
+// Closes a file descriptor; false when the close reported an error (an
+// interrupted close has closed the file and is no error).
+bool CloseFile(int fd);
+
+// An open file descriptor, or none (-1), closed when the handle goes. It is
+// moved, never copied, so every descriptor is closed once, on every path.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(int fd) : fd_(fd) {}
+  FileHandle(FileHandle&& other) noexcept : fd_(other.Release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { Reset(-1); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Gives up the descriptor without closing it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the file now; false when the close reported an error.
+  bool Close() { return Reset(-1); }
+
+ private:
+  bool Reset(int fd) {
+    bool closed = fd_ < 0 || CloseFile(fd_);
+    fd_ = fd;
+    return closed;
+  }
+  int fd_ = -1;
+};
+
 // Opens an existing regular file for reading, as bytes (the reader undoes
-// text mode itself). Gives -1 when the name cannot be opened or names a
+// text mode itself). Gives no file when the name cannot be opened or names a
 // folder, a device or a FIFO, and for a name holding a zero byte, which no
 // path can hold. Fills *id, when given, with the opened file's identity.
-int OpenForReading(const std::string& name, FileIdentity* id);
+FileHandle OpenForReading(const std::string& name, FileIdentity* id);
 
 // Reads at most `size` bytes into `data`; gives the count, 0 at the end of
 // the file, and -1 on a read error.
@@ -69,10 +108,6 @@ std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size);
 // Moves an open file's position to `offset` bytes from its start; false
 // when it cannot.
 bool SeekFile(int fd, std::uint64_t offset);
-
-// Closes a file descriptor; false when the close reported an error (an
-// interrupted close has closed the file and is no error).
-bool CloseFile(int fd);
 
 // Console output: writes `text` to standard output, with a line end (a
 // newline and a flush) in WriteLine.

@@ -161,19 +161,19 @@ std::string NameFromBytes(std::string bytes) { return bytes; }
 
 bool IsSeparator(char c) { return c == '/'; }
 
-int OpenForReading(const std::string& name, FileIdentity* id) {
-  if (HoldsZeroByte(name)) return -1;
+FileHandle OpenForReading(const std::string& name, FileIdentity* id) {
+  if (HoldsZeroByte(name)) return FileHandle();
   int fd = OpenRetrying(name.c_str(), kReadFlags, 0);
-  if (fd < 0) return -1;
+  if (fd < 0) return FileHandle();
   // Only a regular file reads as a page: a folder has no bytes, and a
   // device or FIFO may never end (/dev/zero) or never begin.
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return -1;
+    return FileHandle();
   }
   if (id != nullptr) *id = IdentityOfStat(st);
-  return fd;
+  return FileHandle(fd);
 }
 
 std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
@@ -258,12 +258,12 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   return true;
 }
 
-int CreateTempFile(const std::string& tempName, const OutputTarget& target,
+FileHandle CreateTempFile(const std::string& tempName, const OutputTarget& target,
                    bool* bitsApplied) {
   SignalsHeld held;
   int fd = OpenRetrying(tempName.c_str(), kTempFlags,
                         target.setMode ? 0600 : target.mode);
-  if (fd < 0) return -1;
+  if (fd < 0) return FileHandle();
   tempsNoted.push_back(tempName);
   // The owner where the system lets us give it (as root), then the bits,
   // which a change of owner may clear. Without its bits the page must not
@@ -273,15 +273,16 @@ int CreateTempFile(const std::string& tempName, const OutputTarget& target,
     // ours, as a copy would.
   }
   if (target.setMode && fchmod(fd, target.mode) != 0) *bitsApplied = false;
-  return fd;
+  return FileHandle(fd);
 }
 
 const std::size_t MAX_WAITING_TEMPS = 1024;
 
-bool CloseTemp(int fd, bool flush) {
+bool CloseTemp(FileHandle file, bool flush) {
+  int fd = file.get();
   // fdatasync leaves out only times the page does not need.
   bool flushed = !flush || fdatasync(fd) == 0;
-  return CloseFile(fd) && flushed;
+  return file.Close() && flushed;
 }
 
 bool PutInPlace(const std::string& tempName, const std::string& finalName,

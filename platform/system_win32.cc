@@ -187,19 +187,19 @@ std::string NameFromBytes(std::string bytes) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-int OpenForReading(const std::string& name, FileIdentity* id) {
-  if (HoldsZeroByte(name)) return -1;
+FileHandle OpenForReading(const std::string& name, FileIdentity* id) {
+  if (HoldsZeroByte(name)) return FileHandle();
   int fd = _wopen(SystemPath(name).c_str(), kReadFlags);
-  if (fd < 0) return -1;
+  if (fd < 0) return FileHandle();
   // Only a regular file reads as a page: never a device such as nul or con.
   FileIdentity found =
       IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
   if (!found.known) {
     _close(fd);
-    return -1;
+    return FileHandle();
   }
   if (id != nullptr) *id = found;
-  return fd;
+  return FileHandle(fd);
 }
 
 std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
@@ -254,26 +254,27 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   return target->id.known;
 }
 
-int CreateTempFile(const std::string& tempName, const OutputTarget& target,
+FileHandle CreateTempFile(const std::string& tempName, const OutputTarget& target,
                    bool*) {
   TempHeld held;
   int fd = _wopen(SystemPath(tempName).c_str(), kTempFlags,
                   static_cast<int>(target.mode));
   if (fd >= 0) NoteTemp(fd, SystemPath(tempName));
-  return fd;
+  return FileHandle(fd);
 }
 
 // Each file is flushed as it is closed and each move is written through,
 // so nothing waits for a later flush.
 const std::size_t MAX_WAITING_TEMPS = 1;
 
-bool CloseTemp(int fd, bool flush) {
+bool CloseTemp(FileHandle file, bool flush) {
+  int fd = file.get();
   TempHeld held;
   bool flushed =
       !flush ||
       FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0;
   tempFd = -1;
-  return CloseFile(fd) && flushed;
+  return file.Close() && flushed;
 }
 
 bool PutInPlace(const std::string& tempName, const std::string& finalName,

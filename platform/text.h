@@ -50,7 +50,9 @@ struct Decoder {
   std::size_t Decode(const char* in, std::size_t size, char* out, bool atEnd);
 
   // The room Decode needs for `size` raw bytes.
-  static std::size_t DecodedRoom(std::size_t size) { return size / 2 * 3 + 16; }
+  static constexpr std::size_t DecodedRoom(std::size_t size) {
+    return size / 2 * 3 + 16;
+  }
 
  private:
   std::size_t DecodeUtf16(const char* in, std::size_t size, char* out,

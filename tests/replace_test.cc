@@ -120,16 +120,23 @@ TEST_F(Replace, InjectedFaultsKeepTheEarlierPage) {
 }
 
 TEST_F(Replace, HtmlModeFaultsKeepTheEarlierPage) {
-  // A page of three blocks whose tag the file ends inside is read again from
-  // after its '<', and whose body part is copied as it is read.
-  const std::string body(300 * 1024, 'b');
+  // A page of three blocks, copied as it is read: a tag that outgrows what
+  // the reader keeps across a block's edge is read again (lseek), and a
+  // tag the file ends inside is dropped.
+  const std::string body = std::string(100 * 1024, 'b') + "<a title='" +
+                           std::string(40 * 1024, 'v') + "'>" +
+                           std::string(150 * 1024, 'b');
   const std::string page =
       "<head><title>P</title></head><body>" + body + "<a title='x</body>";
   const std::string merged =
       "<html>\n<head><title>P</title></head><body "
       "bgcolor=white>\n" +
-      body + "<a title='x\n</body>\n</html>\n";
+      body + "\n</body>\n</html>\n";
   WriteFile("in.html", page);
+  // The output leads to a file of another name, so that the faults meant
+  // for the page never land on the earlier page.
+  unlink("temb/in.html");
+  ASSERT_EQ(symlink("kept.html", "temb/in.html"), 0);
   const struct {
     std::string fault;
     bool replaced;

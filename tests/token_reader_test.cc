@@ -29,12 +29,12 @@ TEST(TakeWord, LeavesEndingWhitespaceUnread) {
     EXPECT_EQ(Look(in), ' ');
     ASSERT_TRUE(TakeWord(in, &w));
     EXPECT_EQ(w, "def");
-    EXPECT_TRUE(in.ended);    // ran to the end while collecting:
-    EXPECT_FALSE(in.failed);  // the word still counts
+    EXPECT_TRUE(in.ended());    // ran to the end while collecting:
+    EXPECT_FALSE(in.failed());  // the word still counts
     EXPECT_EQ(Look(in), kEndOfInput);
     EXPECT_FALSE(TakeWord(in, &w));
     EXPECT_EQ(w, "") << "a failed take never keeps the previous word";
-    EXPECT_TRUE(in.failed);
+    EXPECT_TRUE(in.failed());
   });
 }
 
@@ -44,8 +44,8 @@ TEST(TakeWord, WhitespaceOnlySourceEndsAndFails) {
     std::string w = "old";
     EXPECT_FALSE(TakeWord(in, &w));
     EXPECT_EQ(w, "");
-    EXPECT_TRUE(in.ended);
-    EXPECT_TRUE(in.failed);
+    EXPECT_TRUE(in.ended());
+    EXPECT_TRUE(in.failed());
     EXPECT_EQ(Look(in), kEndOfInput);
   });
 }
@@ -125,7 +125,7 @@ TEST(TakeWordHead, StopsAtLimitAndLeavesTheRest) {
     ASSERT_EQ(TakeWordHead(in, head, 4), 1u);
     EXPECT_EQ(head[0], 'k');
     EXPECT_EQ(TakeWordHead(in, head, 4), 0u);
-    EXPECT_TRUE(in.failed);
+    EXPECT_TRUE(in.failed());
   });
 }
 
@@ -140,17 +140,17 @@ TEST(TakeNonBlank, TakesOneCharacterAndLeavesTheLine) {
     EXPECT_EQ(w, "index.html");
     EXPECT_FALSE(TakeNonBlank(in, &c));
     EXPECT_EQ(c, 'a') << "a failed take leaves the choice unchanged";
-    EXPECT_TRUE(in.ended && in.failed);
+    EXPECT_TRUE(in.ended() && in.failed());
   });
 }
 
 TEST(Look, EmptySourceEndsAtOnceAndStaysEnded) {
   OnBothSources("", [](Source& in) {
     EXPECT_EQ(Look(in), kEndOfInput);
-    EXPECT_TRUE(in.ended);
-    EXPECT_FALSE(in.failed);
+    EXPECT_TRUE(in.ended());
+    EXPECT_FALSE(in.failed());
     EXPECT_EQ(TakeChar(in), kEndOfInput);
-    EXPECT_TRUE(in.failed);
+    EXPECT_TRUE(in.failed());
   });
   OnBothSources("\xff", [](Source& in) {
     EXPECT_EQ(Look(in), 0xff) << "bytes come back unsigned, never as the end";
