@@ -8,12 +8,13 @@
 #include "platform/system.h"
 #include "platform/text.h"
 
-bool MergeList(const std::string& templateName, const std::string& listName) {
+bool MergeList(MergeRun& run, const std::string& templateName,
+               const std::string& listName) {
   FileIdentity listId;
   FileHandle listFile = OpenForReading(listName, &listId);
   if (!listFile.valid()) {
     // Nothing is asked again, whatever the message says: the menu follows.
-    SayLine("couldn't open list file (" + ShownName(listName) +
+    run.Say("couldn't open list file (" + ShownName(listName) +
             ") please try again ");
     return false;
   }
@@ -29,15 +30,16 @@ bool MergeList(const std::string& templateName, const std::string& listName) {
     // A name cut short by a read error is no name: the batch stops.
     if (list.readError()) break;
     // A failed entry has said so on the console; the batch goes on.
-    allWritten &= MergeFile(templateName, NameFromBytes(entryName), &listId) ==
-                  MergeOutcome::kWritten;
+    allWritten &= MergeFile(run, templateName, NameFromBytes(entryName),
+                            &listId) == MergeOutcome::kWritten;
   }
   allWritten &= EndOutputGroup();
-  if (list.readError()) SayLine("Could not read " + ShownName(listName));
+  run.SayUnwritten();
+  if (list.readError()) run.Say("Could not read " + ShownName(listName));
   return allWritten && !list.readError();
 }
 
-void Applylist(Source& console) {
+void Applylist(Source& console, MergeRun& run) {
   std::string templateName;
   std::string listName;
   WriteLine("Please enter name of template file");
@@ -46,5 +48,5 @@ void Applylist(Source& console) {
       "Please enter name of file (which contains list of file names) to "
       "process");
   if (!TakeWord(console, &listName)) return;
-  MergeList(NameFromBytes(templateName), NameFromBytes(listName));
+  MergeList(run, NameFromBytes(templateName), NameFromBytes(listName));
 }

@@ -70,20 +70,21 @@ CommandLine UsageError(std::string error) {
   return line;
 }
 
-int MergeAll(const CommandLine& line) {
+int MergeAll(const CommandLine& line, MergeRun& run) {
   bool allWritten = true;
   // Many pages reach the disk in groups (a list makes its own); a single
   // page on its own.
   bool many = line.items.size() > 1;
   if (many) BeginOutputGroup();
   for (const CommandLine::Item& item : line.items) {
-    allWritten &= item.isList ? MergeList(line.templateName, item.name)
-                              : MergeFile(line.templateName, item.name) ==
+    allWritten &= item.isList ? MergeList(run, line.templateName, item.name)
+                              : MergeFile(run, line.templateName, item.name) ==
                                     MergeOutcome::kWritten;
   }
   if (many) allWritten &= EndOutputGroup();
+  run.SayUnwritten();
   std::cout.flush();
-  const MergeTally& tally = RunTally();
+  const MergeTally& tally = run.tally;
   if (tally.lostContent + tally.warned > 0) {
     WriteErrorLine("tembrix: " + std::to_string(tally.pages) +
                    (tally.pages == 1 ? " page: " : " pages: ") +
@@ -143,13 +144,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 int RunCommandLine(const std::vector<std::string>& args) {
   CommandLine line = ParseCommandLine(args);
   SetSyncWrites(line.sync);
-  MergeMode mode;
-  mode.checkOnly = line.check;
-  mode.html = line.html;
-  SetMergeMode(mode);
+  MergeRun run;
+  run.mode.checkOnly = line.check;
+  run.mode.html = line.html;
   switch (line.action) {
     case CommandLine::Action::kMenu:
-      return RunMenu(ConsoleInput());
+      return RunMenu(ConsoleInput(), run.mode);
     case CommandLine::Action::kHelp:
       std::cout << Usage() << std::flush;
       return kExitAllWritten;
@@ -163,5 +163,5 @@ int RunCommandLine(const std::vector<std::string>& args) {
     case CommandLine::Action::kMerge:
       break;
   }
-  return MergeAll(line);
+  return MergeAll(line, run);
 }

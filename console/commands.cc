@@ -19,8 +19,10 @@ void ShowMenu() {
 
 }  // namespace
 
-int RunMenu(std::streambuf* input) {
+int RunMenu(std::streambuf* input, const MergeMode& mode) {
   Source console(input, &std::cout);
+  MergeRun run;
+  run.mode = mode;
   char choice = 'a';
   while (choice != 'q' && choice != 'Q') {
     ShowMenu();
@@ -29,11 +31,11 @@ int RunMenu(std::streambuf* input) {
     switch (choice) {
       case 'A':
       case 'a':
-        Applyfile(console);
+        Applyfile(console, run);
         break;
       case 'L':
       case 'l':
-        Applylist(console);
+        Applylist(console, run);
         break;
       case 'H':
       case 'h':
@@ -46,7 +48,7 @@ int RunMenu(std::streambuf* input) {
   return 0;
 }
 
-void Applyfile(Source& console) {
+void Applyfile(Source& console, MergeRun& run) {
   std::string templateName;
   std::string inputName;
   for (;;) {
@@ -55,7 +57,8 @@ void Applyfile(Source& console) {
     if (templateName[0] == '!') return;
     WriteLine("Please enter name of file to process");
     if (!TakeWord(console, &inputName)) return;
-    if (ApplyTemp(NameFromBytes(templateName), NameFromBytes(inputName))) {
+    if (ApplyTemp(run, NameFromBytes(templateName),
+                  NameFromBytes(inputName))) {
       return;
     }
   }

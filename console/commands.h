@@ -7,27 +7,30 @@
 #include <streambuf>
 #include <string>
 
+#include "merge/apply_temp.h"
 #include "merge/token_reader.h"
 
 // Shows the menu, takes a one-character choice and runs its command, until
 // the user quits with Q or q or `input` (the console input, or text that
-// tests give) ends. Writes standard output; gives the exit status, always 0.
-int RunMenu(std::streambuf* input);
+// tests give) ends. The merges follow `mode`. Writes standard output; gives
+// the exit status, always 0.
+int RunMenu(std::streambuf* input, const MergeMode& mode = MergeMode());
 
 // Applies a template to one input file, asking for both names again after a
 // template or input that could not be opened. A template name beginning with
 // '!' goes back to the menu. Ends as soon as the console input has ended.
-void Applyfile(Source& console);
+void Applyfile(Source& console, MergeRun& run);
 
 // Applies a template to every input file named in a list file, in order,
 // one merge per whitespace-separated name. Ends as soon as the console input
 // has ended at either prompt.
-void Applylist(Source& console);
+void Applylist(Source& console, MergeRun& run);
 
 // Merges the template with every page named in the list file `listName`,
 // in order, each with its own console lines; a list that cannot be opened
 // or read says so. True when every page was merged and written.
-bool MergeList(const std::string& templateName, const std::string& listName);
+bool MergeList(MergeRun& run, const std::string& templateName,
+               const std::string& listName);
 
 // Writes the help line.
 void Help();

@@ -39,9 +39,6 @@ void EnterScratch() {
     if (mkdtemp(dir.data()) == nullptr) std::abort();
     if (chdir(dir.c_str()) != 0) std::abort();
     fs::create_directory("temb");
-    MergeMode mode;
-    mode.html = true;
-    SetMergeMode(mode);
     return true;
   }();
   (void)entered;
@@ -63,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream console;
   std::streambuf* out = std::cout.rdbuf(console.rdbuf());
   std::streambuf* err = std::cerr.rdbuf(console.rdbuf());
-  MergeOutcome outcome = MergeFile("t.html", "p.html");
+  MergeRun run;
+  run.mode.html = true;
+  MergeOutcome outcome = MergeFile(run, "t.html", "p.html");
   std::cout.rdbuf(out);
   std::cerr.rdbuf(err);
   bool templateOk = false;

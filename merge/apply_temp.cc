@@ -174,9 +174,6 @@ bool LeavesOutputFolder(const std::string& outputName) {
   return false;
 }
 
-MergeMode mode;
-MergeTally tally;
-
 // Warns that the file `name` lacks a landmark, with the nearest miss that
 // a second reading of the file finds.
 void Warn(const std::string& name, Role role, const Lack& lack) {
@@ -201,14 +198,14 @@ void WarnCut(const std::string& name, const Unended& cut) {
 }
 
 // Warns of what the merge did not find, and counts the page.
-void Report(const Findings& found, const std::string& templateName,
-            const std::string& inputName) {
-  static std::set<std::string> templatesWarned;
+void Report(MergeRun& run, const Findings& found,
+            const std::string& templateName, const std::string& inputName) {
+  MergeTally& tally = run.tally;
   ++tally.pages;
   bool lost = false;
   if (found.templ.kind != Missing::kNone) {
     lost |= LosesContent(Role::kTemplate, found.templ.kind);
-    if (templatesWarned.insert(templateName).second) {
+    if (run.templatesWarned.insert(templateName).second) {
       Warn(templateName, Role::kTemplate, found.templ);
     }
   }
@@ -243,8 +240,8 @@ void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out) {
 // Finds the template's landmarks in the HTML mode, and rewinds it for the
 // merge. A template without one is not used: standard error says which is
 // missing, and the console says it could not be opened.
-bool FindLandmarksOf(Source& templ, const std::string& name,
-                     TemplateLandmarks* marks) {
+bool FindLandmarksOf(const MergeRun& run, Source& templ,
+                     const std::string& name, TemplateLandmarks* marks) {
   HtmlTokenizer tokens(templ, true);
   *marks = FindTemplateLandmarks(tokens);
   tokens.ReadFrom(0);
@@ -252,7 +249,7 @@ bool FindLandmarksOf(Source& templ, const std::string& name,
   if (marks->missing == Missing::kNone) return true;
   WriteErrorLine("tembrix: " + ShownName(name) + ": " +
                  NotFound(marks->missing) + ", so the template was not used");
-  SayLine("Could not open " + ShownName(name));
+  run.Say("Could not open " + ShownName(name));
   return false;
 }
 
@@ -296,13 +293,16 @@ bool Refuse(const std::string& outputName, const char* reason) {
 // Creates the file that will replace the output, unless the output is a file
 // being read or lies outside temb; writes the console lines for either
 // outcome up to the end of the output's part of the message.
-bool OpenOutput(const std::string& outputName,
+bool OpenOutput(const MergeRun& run, const std::string& outputName,
                 const FileIdentity* const (&reading)[3], Sink& out) {
   if (LeavesOutputFolder(outputName)) {
     return Refuse(outputName,
                   "The output file would be outside the folder temb");
   }
-  switch (out.CreateReplacement(outputName, reading, 3)) {
+  OutputCheck check = out.CreateReplacement(outputName, reading, 3);
+  // Pages of the group that waited for this output's file went first.
+  run.SayUnwritten();
+  switch (check) {
     case OutputCheck::kBeingRead:
       return Refuse(
           outputName,
@@ -319,23 +319,75 @@ bool OpenOutput(const std::string& outputName,
 }
 
 // Opens a page for reading, saying so when it cannot.
-FileHandle OpenPage(const std::string& name, FileIdentity* id) {
+FileHandle OpenPage(const MergeRun& run, const std::string& name,
+                    FileIdentity* id) {
   FileHandle file = OpenForReading(name, id);
-  if (!file.valid()) SayLine("Could not open " + ShownName(name));
+  if (!file.valid()) run.Say("Could not open " + ShownName(name));
   return file;
 }
 
 // Says so when a read error cut a page short; true when none did.
-bool ReadWhole(const Source& page, const std::string& name) {
-  if (page.readError()) SayLine("Could not read " + ShownName(name));
+bool ReadWhole(const MergeRun& run, const Source& page,
+               const std::string& name) {
+  if (page.readError()) run.Say("Could not read " + ShownName(name));
   return !page.readError();
+}
+
+// Opens the input. One that an earlier page of the list replaces is read
+// as the list left it.
+FileHandle OpenInput(const MergeRun& run, const std::string& name,
+                     FileIdentity* id) {
+  FileHandle file = OpenPage(run, name, id);
+  if (!file.valid() || !CommitIfWaiting(*id)) return file;
+  run.SayUnwritten();
+  file.Close();
+  return OpenPage(run, name, id);
+}
+
+// The names of a merge's two pages.
+struct PageNames {
+  const std::string& templ;
+  const std::string& input;
+};
+
+// Merges the open template and input into the output of the input's name,
+// with its console lines, and reports what the merge did not find.
+MergeOutcome MergeSources(MergeRun& run, const PageNames& names,
+                          Source& templ, const TemplateLandmarks& marks,
+                          Source& input,
+                          const FileIdentity* const (&reading)[3]) {
+  // The HTML mode reads the page up to its body part before the output is
+  // opened, and the body part as it is copied.
+  HtmlTokenizer pageTokens(input, false);
+  PageParts parts;
+  if (run.mode.html) parts = FindPageParts(pageTokens);
+  std::string outputName = OutputName(names.input);
+  // Every buffer is allocated before the temporary file is created.
+  Sink out;
+  bool opened = true;
+  if (!run.mode.checkOnly) {
+    opened = OpenOutput(run, outputName, reading, out);
+    WriteLine(" and " + ShownName(names.input) + " (Input file)");
+  }
+  // Without an output the phases still run, their bytes dropped.
+  Findings found = run.mode.html
+                       ? MergeParts(templ, marks, pageTokens, parts, out)
+                       : MergePages(templ, input, out);
+  // A page cut short by a read error must not replace the earlier one.
+  bool templWhole = ReadWhole(run, templ, names.templ);
+  bool inputWhole = ReadWhole(run, input, names.input);
+  bool written = run.mode.checkOnly || out.Finish(templWhole && inputWhole);
+  run.SayUnwritten();
+  if (!written && opened) run.Say("Could not write " + ShownName(outputName));
+  Report(run, found, names.templ, names.input);
+  return opened && written && templWhole && inputWhole
+             ? MergeOutcome::kWritten
+             : MergeOutcome::kNotWritten;
 }
 
 }  // namespace
 
-void SetMergeMode(const MergeMode& newMode) { mode = newMode; }
-
-void SayLine(const std::string& line) {
+void MergeRun::Say(const std::string& line) const {
   if (mode.checkOnly) {
     WriteErrorLine("tembrix: " + line);
   } else {
@@ -343,7 +395,11 @@ void SayLine(const std::string& line) {
   }
 }
 
-const MergeTally& RunTally() { return tally; }
+void MergeRun::SayUnwritten() const {
+  for (const std::string& name : TakeUnwritten()) {
+    Say("Could not write " + ShownName(name));
+  }
+}
 
 std::string OutputName(const std::string& inputName) {
   return OUTPUT_PREFIX + CutName(inputName, MAXCHARS);
@@ -376,64 +432,31 @@ Findings MergePages(Source& templ, Source& input, Sink& out) {
   return found;
 }
 
-MergeOutcome MergeFile(const std::string& templateName,
+MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
                        const std::string& inputName,
                        const FileIdentity* alsoReading) {
   // The template is read afresh for every page, so a page never gets a
   // frame the file no longer holds.
   FileIdentity templId;
-  FileHandle templFile = OpenPage(templateName, &templId);
+  FileHandle templFile = OpenPage(run, templateName, &templId);
   if (!templFile.valid()) return MergeOutcome::kNotOpened;
   Source templ(std::move(templFile));
   TemplateLandmarks marks;
-  if (mode.html && !FindLandmarksOf(templ, templateName, &marks)) {
+  if (run.mode.html && !FindLandmarksOf(run, templ, templateName, &marks)) {
     return MergeOutcome::kNotOpened;
   }
   FileIdentity inputId;
-  FileHandle inputFile = OpenPage(inputName, &inputId);
+  FileHandle inputFile = OpenInput(run, inputName, &inputId);
   // The template closes as `templ` goes.
   if (!inputFile.valid()) return MergeOutcome::kNotOpened;
-  // An input that an earlier page of the list replaces is read as the list
-  // left it.
-  if (CommitIfWaiting(inputId)) {
-    inputFile.Close();
-    inputFile = OpenPage(inputName, &inputId);
-    if (!inputFile.valid()) return MergeOutcome::kNotOpened;
-  }
   Source input(std::move(inputFile));
-  // The HTML mode reads the page up to its body part before the output is
-  // opened, and the body part as it is copied.
-  std::unique_ptr<HtmlTokenizer> pageTokens;
-  PageParts parts;
-  if (mode.html) {
-    pageTokens.reset(new HtmlTokenizer(input, false));
-    parts = FindPageParts(*pageTokens);
-  }
-  std::string outputName = OutputName(inputName);
-  // Every buffer is allocated before the temporary file is created.
-  Sink out;
   const FileIdentity* const reading[3] = {&templId, &inputId, alsoReading};
-  bool opened = true;
-  if (!mode.checkOnly) {
-    opened = OpenOutput(outputName, reading, out);
-    WriteLine(" and " + ShownName(inputName) + " (Input file)");
-  }
-  // Without an output the phases still run, their bytes dropped.
-  Findings found = mode.html ? MergeParts(templ, marks, *pageTokens, parts, out)
-                             : MergePages(templ, input, out);
-  // A page cut short by a read error must not replace the earlier one.
-  bool templWhole = ReadWhole(templ, templateName);
-  bool inputWhole = ReadWhole(input, inputName);
-  bool written = mode.checkOnly || out.Finish(templWhole && inputWhole);
-  if (!written && opened) SayNotWritten(outputName);
-  Report(found, templateName, inputName);
-  return opened && written && templWhole && inputWhole
-             ? MergeOutcome::kWritten
-             : MergeOutcome::kNotWritten;
+  return MergeSources(run, {templateName, inputName}, templ, marks, input,
+                      reading);
 }
 
-bool ApplyTemp(const std::string& templateName, const std::string& inputName,
-               const FileIdentity* alsoReading) {
-  return MergeFile(templateName, inputName, alsoReading) !=
+bool ApplyTemp(MergeRun& run, const std::string& templateName,
+               const std::string& inputName, const FileIdentity* alsoReading) {
+  return MergeFile(run, templateName, inputName, alsoReading) !=
          MergeOutcome::kNotOpened;
 }

@@ -5,6 +5,7 @@
 #define MERGE_APPLY_TEMP_H_
 
 #include <cstddef>
+#include <set>
 #include <string>
 
 #include "merge/landmarks.h"
@@ -38,11 +39,6 @@ struct MergeMode {
   // Find tags as browsers do (--html) instead of by the word rules.
   bool html = false;
 };
-void SetMergeMode(const MergeMode& mode);
-
-// Writes a console line, or in a check the line on standard error after
-// "tembrix: ", so that standard output stays empty.
-void SayLine(const std::string& line);
 
 // What the merges of a run found: how many ran, how many lost content, and
 // how many others had a warning.
@@ -51,7 +47,22 @@ struct MergeTally {
   int lostContent = 0;
   int warned = 0;
 };
-const MergeTally& RunTally();
+
+// What the merges of one run share, owned by the run: how they behave,
+// what they found, and the templates already warned about, whose warnings
+// are given once a run.
+struct MergeRun {
+  MergeMode mode;
+  MergeTally tally;
+  std::set<std::string> templatesWarned;
+
+  // Writes a console line, or in a check the line on standard error after
+  // "tembrix: ", so that standard output stays empty.
+  void Say(const std::string& line) const;
+  // Says "Could not write" for each output that a group of waiting pages
+  // could not put in place.
+  void SayUnwritten() const;
+};
 
 // How one merge ended.
 enum class MergeOutcome {
@@ -72,13 +83,14 @@ enum class MergeOutcome {
 // in one step once it is whole. The output is never one of the files being
 // read: the template, the input, or the file `alsoReading` (the list), when
 // that is given.
-MergeOutcome MergeFile(const std::string& templateName,
+MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
                        const std::string& inputName,
                        const FileIdentity* alsoReading = nullptr);
 
 // MergeFile for the console commands: false when the template or the input
 // could not be opened, true otherwise.
-bool ApplyTemp(const std::string& templateName, const std::string& inputName,
+bool ApplyTemp(MergeRun& run, const std::string& templateName,
+               const std::string& inputName,
                const FileIdentity* alsoReading = nullptr);
 
 #endif  // MERGE_APPLY_TEMP_H_

@@ -69,6 +69,7 @@ struct Group {
   std::vector<Waiting> waiting;
   std::uint64_t bytes = 0;  // bytes of the waiting pages
   bool lost = false;        // a page of the group could not be written
+  std::vector<std::string> unwritten;  // their outputs, not yet handed back
 };
 
 Group& TheGroup() {
@@ -92,8 +93,8 @@ bool Contains(const std::vector<std::string>& list, const std::string& item) {
 
 // Flushes the waiting pages with one call per folder, moves them in order,
 // then flushes each folder the moves went into. A page the flush or its
-// move fails for keeps the earlier page, and is said at once; so is a page
-// whose folder could not be flushed after its move.
+// move fails for keeps the earlier page, and is handed back to be said; so
+// is a page whose folder could not be flushed after its move.
 void CommitGroup() {
   Group& group = TheGroup();
   std::vector<std::string> folders;  // of each page, in list order
@@ -116,7 +117,7 @@ void CommitGroup() {
       continue;
     }
     RemoveTemp(page.tempName);
-    SayNotWritten(page.outputName);
+    group.unwritten.push_back(page.outputName);
     group.lost = true;
   }
   std::vector<std::string> unsynced;
@@ -126,7 +127,7 @@ void CommitGroup() {
   // The moves into such a folder may not outlast a power cut.
   for (std::size_t i = 0; i < group.waiting.size(); ++i) {
     if (!moved[i] || !Contains(unsynced, folders[i])) continue;
-    SayNotWritten(group.waiting[i].outputName);
+    group.unwritten.push_back(group.waiting[i].outputName);
     group.lost = true;
   }
   group.waiting.clear();
@@ -158,8 +159,10 @@ bool CommitIfWaiting(const FileIdentity& id) {
   return false;
 }
 
-void SayNotWritten(const std::string& outputName) {
-  WriteLine("Could not write " + ShownName(outputName));
+std::vector<std::string> TakeUnwritten() {
+  std::vector<std::string> names;
+  names.swap(TheGroup().unwritten);
+  return names;
 }
 
 Sink::Sink()

@@ -12,6 +12,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/system.h"
 
@@ -99,8 +100,8 @@ void SetSyncWrites(bool sync);
 // Between these two calls (which nest), the replaced pages of a list wait in
 // groups: when a group is full or the outermost call ends, the group's files
 // are flushed with one call and moved in list order. A page that the flush
-// or its move fails for keeps its earlier page and is said on the console
-// as it is found. EndOutputGroup is false when a page of the group could
+// or its move fails for keeps its earlier page and is handed back by
+// TakeUnwritten. EndOutputGroup is false when a page of the group could
 // not be written.
 void BeginOutputGroup();
 bool EndOutputGroup();
@@ -110,7 +111,9 @@ bool EndOutputGroup();
 // afresh to read what the run wrote there.
 bool CommitIfWaiting(const FileIdentity& id);
 
-// Says on the console that the output `outputName` could not be written.
-void SayNotWritten(const std::string& outputName);
+// The outputs of waiting pages that could not be put in place since the
+// last call, in the order found, for the caller to say; each keeps its
+// earlier page.
+std::vector<std::string> TakeUnwritten();
 
 #endif  // PLATFORM_OUTPUT_H_

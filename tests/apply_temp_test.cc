@@ -140,7 +140,8 @@ class ApplyTempTest : public ScratchTest {
   bool Apply(const std::string& templ, const std::string& input) {
     std::ostringstream console;
     std::streambuf* old = std::cout.rdbuf(console.rdbuf());
-    bool result = ApplyTemp(templ, input);
+    MergeRun run;
+    bool result = ApplyTemp(run, templ, input);
     std::cout.rdbuf(old);
     console_ = console.str();
     return result;

@@ -23,11 +23,9 @@ std::string HtmlMerge(const std::string& templ, const std::string& page) {
   std::ostringstream console;
   std::streambuf* was = std::cout.rdbuf(console.rdbuf());
   std::streambuf* wasErr = std::cerr.rdbuf(console.rdbuf());
-  MergeMode mode;
-  mode.html = true;
-  SetMergeMode(mode);
-  MergeOutcome outcome = MergeFile("t.html", "p.html");
-  SetMergeMode(MergeMode());
+  MergeRun run;
+  run.mode.html = true;
+  MergeOutcome outcome = MergeFile(run, "t.html", "p.html");
   std::cout.rdbuf(was);
   std::cerr.rdbuf(wasErr);
   return outcome == MergeOutcome::kWritten ? ReadFile("temb/p.html") : "-";
