@@ -12,7 +12,7 @@
 #include "merge/scan.h"
 
 // The blanks of HTML: space, tab, line feed, form feed, carriage return.
-inline bool IsHtmlBlank(int c) {
+constexpr bool IsHtmlBlank(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
@@ -24,8 +24,37 @@ inline char LowerAscii(int c) {
   return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
 
+// What a byte is to the reader of a tag, as bits: the classes that end a
+// name, an attribute's name or an unquoted value, looked up in one table.
+enum TagByte : unsigned char {
+  kBlankByte = 1,
+  kSlashByte = 2,
+  kEqualsByte = 4,
+  kGreaterByte = 8,
+};
+
+struct TagByteTable {
+  unsigned char of[256] = {};
+  constexpr TagByteTable() {
+    for (int c = 0; c < 256; ++c) {
+      of[c] = static_cast<unsigned char>(
+          (IsHtmlBlank(c) ? kBlankByte : 0) | (c == '/' ? kSlashByte : 0) |
+          (c == '=' ? kEqualsByte : 0) | (c == '>' ? kGreaterByte : 0));
+    }
+  }
+};
+
+inline constexpr TagByteTable kTagBytes;
+
+inline unsigned char TagByteOf(char c) {
+  return kTagBytes.of[static_cast<unsigned char>(c)];
+}
+
 // True for the bytes that end a tag's name: the blanks, '/' and '>'.
-inline bool EndsName(int c) { return IsHtmlBlank(c) || c == '/' || c == '>'; }
+inline bool EndsName(int c) {
+  return (kTagBytes.of[c & 0xFF] & (kBlankByte | kSlashByte | kGreaterByte)) !=
+         0;
+}
 
 // The end of a tag's name that begins at `q`: the first blank, '/' or '>',
 // or `end`. Most names are short and end within their first eight bytes;

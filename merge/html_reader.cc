@@ -216,80 +216,96 @@ HtmlTokenizer::Stop HtmlTokenizer::EndTag(const char* next) {
   return EndMarkup(kind, next);
 }
 
-const char* HtmlTokenizer::InTag(const char* p, const char* end, Stop* stop) {
-  auto blank = [](char c) { return IsHtmlBlank(static_cast<unsigned char>(c)); };
-  while (p < end) {
-    char c = 0;
-    switch (state_) {
-      case State::kBeforeAttribute:
-        while (p < end && (blank(*p) || *p == '/')) ++p;
-        if (p == end) return p;
-        if (*p == '>') {
-          *stop = EndTag(p + 1);
-          return p + 1;
-        }
-        ++p;  // even '=' or a quote begins a name here
-        state_ = State::kAttributeName;
-        break;
-      case State::kAttributeName:
-        while (p < end && !blank(*p) && *p != '/' && *p != '=' && *p != '>') {
-          ++p;
-        }
-        if (p == end) return p;
-        c = *p++;
-        if (c == '>') {
-          *stop = EndTag(p);
-          return p;
-        }
-        state_ = c == '='   ? State::kBeforeValue
-                 : c == '/' ? State::kBeforeAttribute
-                            : State::kAfterAttributeName;
-        break;
-      case State::kAfterAttributeName:
-        while (p < end && blank(*p)) ++p;
-        if (p == end) return p;
-        c = *p++;
-        if (c == '>') {
-          *stop = EndTag(p);
-          return p;
-        }
-        state_ = c == '='   ? State::kBeforeValue
-                 : c == '/' ? State::kBeforeAttribute
-                            : State::kAttributeName;
-        break;
-      case State::kBeforeValue:
-        while (p < end && blank(*p)) ++p;
-        if (p == end) return p;
-        c = *p++;
-        if (c == '>') {
-          *stop = EndTag(p);
-          return p;
-        }
-        quote_ = c;
-        state_ = c == '"' || c == '\'' ? State::kQuotedValue
-                                       : State::kUnquotedValue;
-        break;
-      case State::kQuotedValue: {
-        const void* q = std::memchr(p, quote_, end - p);
-        if (q == nullptr) return end;
-        p = static_cast<const char*>(q) + 1;
-        state_ = State::kBeforeAttribute;
-        break;
-      }
-      case State::kUnquotedValue:
-        while (p < end && !blank(*p) && *p != '>') ++p;
-        if (p == end) return p;
-        if (*p++ == '>') {
-          *stop = EndTag(p);
-          return p;
-        }
-        state_ = State::kBeforeAttribute;
-        break;
-      default:
-        return p;
-    }
+const char* HtmlTokenizer::InTagName(const char* p, const char* end,
+                                     Stop* stop) {
+  const char* q = NameEnd(p, end);
+  std::size_t room = nameSize_ < sizeof name_ ? sizeof name_ - nameSize_ : 0;
+  for (std::size_t i = 0; i < room && p + i < q; ++i) {
+    name_[nameSize_ + i] = LowerAscii(p[i]);
   }
-  return p;
+  nameSize_ = std::min<std::size_t>(nameSize_ + (q - p), sizeof name_ + 1);
+  if (q == end) return q;
+  // A copy ends at </body> or </html> as soon as its name is read.
+  if (copy_ != nullptr && endTag_ && !inElement_ && EndsBody(name_, nameSize_)) {
+    *stop = Stop::kBodyEnd;
+    return q;
+  }
+  if (*q == '>') {
+    *stop = EndTag(q + 1);
+    return q + 1;
+  }
+  state_ = State::kBeforeAttribute;
+  return InTag(q + 1, end, stop);
+}
+
+const char* HtmlTokenizer::InTag(const char* p, const char* end, Stop* stop) {
+  constexpr unsigned char kEndsAttributeName =
+      kBlankByte | kSlashByte | kEqualsByte | kGreaterByte;
+  auto is = [](char c, unsigned char classes) {
+    return (TagByteOf(c) & classes) != 0;
+  };
+  // The states follow one another here without a return to the caller;
+  // the state is stored only when the view ends inside the tag.
+  char c = 0;
+  switch (state_) {
+    case State::kBeforeAttribute:
+      goto before_attribute;
+    case State::kAttributeName:
+      goto attribute_name;
+    case State::kAfterAttributeName:
+      goto after_attribute_name;
+    case State::kBeforeValue:
+      goto before_value;
+    case State::kQuotedValue:
+      goto quoted_value;
+    case State::kUnquotedValue:
+      goto unquoted_value;
+    default:
+      return p;
+  }
+before_attribute:
+  while (p < end && is(*p, kBlankByte | kSlashByte)) ++p;
+  if (p == end) return Suspend(State::kBeforeAttribute, p);
+  // Even '=' or a quote begins a name here.
+  if (*p++ == '>') return Ended(p, stop);
+attribute_name:
+  while (p < end && !is(*p, kEndsAttributeName)) ++p;
+  if (p == end) return Suspend(State::kAttributeName, p);
+  c = *p++;
+  if (c == '>') return Ended(p, stop);
+  if (c == '=') goto before_value;
+  if (c == '/') goto before_attribute;
+after_attribute_name:
+  while (p < end && is(*p, kBlankByte)) ++p;
+  if (p == end) return Suspend(State::kAfterAttributeName, p);
+  c = *p++;
+  if (c == '>') return Ended(p, stop);
+  if (c == '/') goto before_attribute;
+  if (c != '=') goto attribute_name;
+before_value:
+  while (p < end && is(*p, kBlankByte)) ++p;
+  if (p == end) return Suspend(State::kBeforeValue, p);
+  c = *p++;
+  if (c == '>') return Ended(p, stop);
+  if (c != '"' && c != '\'') goto unquoted_value;
+  quote_ = c;
+quoted_value : {
+  // Most values are short: their first bytes are looked at in place.
+  const char* near = p + std::min<std::ptrdiff_t>(16, end - p);
+  while (p < near && *p != quote_) ++p;
+  if (p == near) {
+    const void* q = std::memchr(p, quote_, end - p);
+    if (q == nullptr) return Suspend(State::kQuotedValue, end);
+    p = static_cast<const char*>(q);
+  }
+  ++p;
+  goto before_attribute;
+}
+unquoted_value:
+  while (p < end && !is(*p, kBlankByte | kGreaterByte)) ++p;
+  if (p == end) return Suspend(State::kUnquotedValue, p);
+  if (*p++ == '>') return Ended(p, stop);
+  goto before_attribute;
 }
 
 const char* HtmlTokenizer::InComment(const char* p, const char* end,
@@ -357,6 +373,31 @@ const char* HtmlTokenizer::InRawText(const char* p, const char* end,
   return p;
 }
 
+const char* HtmlTokenizer::AfterLessThan(const char* p, const char* end,
+                                         Stop* stop) {
+  char c = *p;
+  if (IsAsciiLetter(static_cast<unsigned char>(c))) {
+    BeginTag(false);
+    if (BeginMarkup()) {
+      *stop = Stop::kToken;
+      return p;
+    }
+    return InTagName(p, end, stop);
+  }
+  if (c != '/' && c != '!' && c != '?') {
+    // A '<' that opens nothing is text.
+    if (tokens_) NoteLessThan();
+    state_ = State::kText;
+    return p;
+  }
+  state_ = c == '/'   ? State::kEndTagOpen
+           : c == '!' ? State::kMarkupOpen
+                      : State::kBogusComment;
+  dashes_ = 0;
+  if (BeginMarkup()) *stop = Stop::kToken;
+  return p + 1;
+}
+
 HtmlTokenizer::Stop HtmlTokenizer::Run(std::string_view view,
                                        std::uint64_t base,
                                        std::size_t* taken) {
@@ -367,36 +408,24 @@ HtmlTokenizer::Stop HtmlTokenizer::Run(std::string_view view,
   Stop stop = Stop::kViewEnd;
   while (p < end && stop == Stop::kViewEnd) {
     switch (state_) {
-      case State::kText: {
-        const void* lt = std::memchr(p, '<', end - p);
-        const char* upto = lt == nullptr ? end : static_cast<const char*>(lt);
-        if (tokens_) NoteText(p, upto);
-        p = upto;
-        if (lt != nullptr) {
+      case State::kText:
+        // Text and the tags between it are read in one loop while nothing
+        // stops it.
+        do {
+          const void* lt = std::memchr(p, '<', end - p);
+          const char* upto =
+              lt == nullptr ? end : static_cast<const char*>(lt);
+          if (tokens_) NoteText(p, upto);
+          p = upto;
+          if (lt == nullptr) break;
           markupStart_ = At(p++);
           state_ = State::kTagOpen;
-        }
+          if (p < end) p = AfterLessThan(p, end, &stop);
+        } while (state_ == State::kText && stop == Stop::kViewEnd && p < end);
         break;
-      }
-      case State::kTagOpen: {
-        char c = *p;
-        if (IsAsciiLetter(static_cast<unsigned char>(c))) {
-          BeginTag(false);
-        } else if (c == '/' || c == '!' || c == '?') {
-          ++p;
-          state_ = c == '/'   ? State::kEndTagOpen
-                   : c == '!' ? State::kMarkupOpen
-                              : State::kBogusComment;
-          dashes_ = 0;
-        } else {
-          // A '<' that opens nothing is text.
-          if (tokens_) NoteLessThan();
-          state_ = State::kText;
-          break;
-        }
-        if (BeginMarkup()) stop = Stop::kToken;
+      case State::kTagOpen:
+        p = AfterLessThan(p, end, &stop);
         break;
-      }
       case State::kEndTagOpen:
         if (IsAsciiLetter(static_cast<unsigned char>(*p))) {
           BeginTag(true);
@@ -404,26 +433,9 @@ HtmlTokenizer::Stop HtmlTokenizer::Run(std::string_view view,
           state_ = State::kBogusComment;  // "</>" too
         }
         break;
-      case State::kTagName: {
-        const char* q = NameEnd(p, end);
-        for (; p < q && nameSize_ <= sizeof name_; ++p, ++nameSize_) {
-          if (nameSize_ < sizeof name_) name_[nameSize_] = LowerAscii(*p);
-        }
-        p = q;
-        if (p == end) break;
-        // A copy ends at </body> or </html> as soon as its name is read.
-        if (copy_ != nullptr && endTag_ && !inElement_ &&
-            EndsBody(name_, nameSize_)) {
-          stop = Stop::kBodyEnd;
-          break;
-        }
-        if (*p++ == '>') {
-          stop = EndTag(p);
-        } else {
-          state_ = State::kBeforeAttribute;
-        }
+      case State::kTagName:
+        p = InTagName(p, end, &stop);
         break;
-      }
       case State::kMarkupOpen:
         if (*p != '-') {
           state_ = State::kBogusComment;

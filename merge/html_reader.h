@@ -114,7 +114,18 @@ class HtmlTokenizer {
   // what stopped it and how many bytes it took.
   Stop Run(std::string_view view, std::uint64_t base, std::size_t* taken);
   // The states that need more than a search for one byte.
+  const char* AfterLessThan(const char* p, const char* end, Stop* stop);
+  const char* InTagName(const char* p, const char* end, Stop* stop);
   const char* InTag(const char* p, const char* end, Stop* stop);
+  // In a tag: the view ends in `state` at `p`; the tag ends before `p`.
+  const char* Suspend(State state, const char* p) {
+    state_ = state;
+    return p;
+  }
+  const char* Ended(const char* p, Stop* stop) {
+    *stop = EndTag(p);
+    return p;
+  }
   const char* InComment(const char* p, const char* end, Stop* stop);
   const char* InRawText(const char* p, const char* end, Stop* stop);
   // Markup begins at the '<' at markupStart_: true when the text before it

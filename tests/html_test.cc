@@ -160,6 +160,39 @@ TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
   EXPECT_EQ(run.err,
             "tembrix: p.html: no body content found, so the merged page has an "
             "empty body\ntembrix: 1 page: 0 lost content, 1 with warnings\n");
+  // A page that ends inside markup says where; --strict fails on it.
+  const struct {
+    std::string page;
+    std::string warning;
+  } cuts[] = {
+      {"<body>a\n<b title=\"x\n</body>",
+       "the page ends inside a tag, so it and what follows were dropped "
+       "(line 2: \"<b title=\"x\" - the file ends before its '>')"},
+      {"<body>a<!-- note",
+       "the page ends inside a comment, so it and what follows were dropped "
+       "(line 1: \"<!-- note\" - the file ends before its end)"},
+      {"<head><script>x",
+       "the page ends inside a <script> element, so it and what follows "
+       "were dropped (line 1: \"<script>x\" - the file ends before "
+       "</script>)"},
+      {"<head>\n\n<TITLE>Hi",
+       "the page ends inside a <title> element, so its text and what "
+       "follows were dropped (line 3: \"<TITLE>Hi\" - the file ends before "
+       "</title>)"},
+  };
+  for (const auto& c : cuts) {
+    WriteFile("p.html", c.page);
+    for (const char* strict : {"", "--strict "}) {
+      run = RunCommand(std::string(TEMBRIX_EXE) + " --html " + strict +
+                           "good.html p.html",
+                       "");
+      EXPECT_EQ(run.status, *strict ? 1 : 0) << c.page;
+      EXPECT_EQ(run.err, "tembrix: p.html: " + c.warning +
+                             "\ntembrix: 1 page: 0 lost content, 1 with "
+                             "warnings\n")
+          << c.page;
+    }
+  }
 }
 
 // Bytes this process has read from files so far, as Linux counts them.
@@ -280,7 +313,17 @@ TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {
                                 "</body",
                                 "</html",
                                 "<head",
-                                "<!-"};
+                                "<!-",
+                                "<a =",
+                                "\"=\"",
+                                "--!>",
+                                "<!----!>",
+                                "<!--!>",
+                                "<x y=\"1\"=\"",
+                                "</script x='>'>",
+                                "<b x=y\"z",
+                                "'",
+                                "/"};
   std::mt19937 rng(20261210);
   auto randomText = [&](int count) {
     std::string s;
@@ -290,7 +333,7 @@ TEST_F(Html, RandomPagesMergeAsThePlainRulesSay) {
     return s;
   };
   int checked = 0;
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 3000; ++round) {
     std::string templ = randomText(2) + "<head>" + randomText(2) + "<body>" +
                         randomText(2) + " #### " + randomText(4);
     std::string page = randomText(static_cast<int>(rng() % 30));
