@@ -57,8 +57,7 @@ void Applyfile(Source& console, MergeRun& run) {
     if (templateName[0] == '!') return;
     WriteLine("Please enter name of file to process");
     if (!TakeWord(console, &inputName)) return;
-    if (ApplyTemp(run, NameFromBytes(templateName),
-                  NameFromBytes(inputName))) {
+    if (ApplyTemp(run, NameFromBytes(templateName), NameFromBytes(inputName))) {
       return;
     }
   }

@@ -276,8 +276,7 @@ Findings MergeParts(Source& templ, const TemplateLandmarks& marks,
   found.pageCut = cut.kind != Cut::kNone ? cut : page.unended();
   // A page without a body part has been read to its end already.
   if (bodyEnd == parts.bodyStart &&
-      (parts.hasText ||
-       (parts.bodyStart != kFileEnd && HasTextAhead(page)))) {
+      (parts.hasText || (parts.bodyStart != kFileEnd && HasTextAhead(page)))) {
     found.page.kind = Missing::kBodyContent;
   }
   return found;
@@ -352,9 +351,8 @@ struct PageNames {
 
 // Merges the open template and input into the output of the input's name,
 // with its console lines, and reports what the merge did not find.
-MergeOutcome MergeSources(MergeRun& run, const PageNames& names,
-                          Source& templ, const TemplateLandmarks& marks,
-                          Source& input,
+MergeOutcome MergeSources(MergeRun& run, const PageNames& names, Source& templ,
+                          const TemplateLandmarks& marks, Source& input,
                           const FileIdentity* const (&reading)[3]) {
   // The HTML mode reads the page up to its body part before the output is
   // opened, and the body part as it is copied.

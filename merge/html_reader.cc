@@ -226,7 +226,8 @@ const char* HtmlTokenizer::InTagName(const char* p, const char* end,
   nameSize_ = std::min<std::size_t>(nameSize_ + (q - p), sizeof name_ + 1);
   if (q == end) return q;
   // A copy ends at </body> or </html> as soon as its name is read.
-  if (copy_ != nullptr && endTag_ && !inElement_ && EndsBody(name_, nameSize_)) {
+  if (copy_ != nullptr && endTag_ && !inElement_ &&
+      EndsBody(name_, nameSize_)) {
     *stop = Stop::kBodyEnd;
     return q;
   }
@@ -352,7 +353,8 @@ const char* HtmlTokenizer::InRawText(const char* p, const char* end,
     // "</", the element's name in any case, and a blank, '/' or '>'.
     char c = *p;
     std::size_t k = rawMatched_ - 2;
-    if (rawMatched_ == 1 ? c == '/' : k < rawSize_ && LowerAscii(c) == raw_[k]) {
+    if (rawMatched_ == 1 ? c == '/'
+                         : k < rawSize_ && LowerAscii(c) == raw_[k]) {
       ++p;
       ++rawMatched_;
       continue;
@@ -398,9 +400,45 @@ const char* HtmlTokenizer::AfterLessThan(const char* p, const char* end,
   return p + 1;
 }
 
+const char* HtmlTokenizer::InText(const char* p, const char* end, Stop* stop) {
+  // Text and the tags between it are read in one loop while nothing stops
+  // it.
+  do {
+    const void* lt = std::memchr(p, '<', end - p);
+    const char* upto = lt == nullptr ? end : static_cast<const char*>(lt);
+    if (tokens_) NoteText(p, upto);
+    p = upto;
+    if (lt == nullptr) break;
+    markupStart_ = At(p++);
+    state_ = State::kTagOpen;
+    if (p < end) p = AfterLessThan(p, end, stop);
+  } while (state_ == State::kText && *stop == Stop::kViewEnd && p < end);
+  return p;
+}
+
+const char* HtmlTokenizer::InDeclaration(const char* p, const char* end,
+                                         Stop* stop) {
+  if (state_ == State::kMarkupOpen) {
+    if (*p != '-') {
+      state_ = State::kBogusComment;
+      return p;
+    }
+    if (++dashes_ == 2) {  // "<!--": its dashes count towards "-->"
+      state_ = State::kComment;
+      ownDashes_ = 0;
+      bang_ = false;
+    }
+    return p + 1;
+  }
+  const void* gt = std::memchr(p, '>', end - p);
+  if (gt == nullptr) return end;
+  p = static_cast<const char*>(gt) + 1;
+  *stop = EndMarkup(HtmlToken::Kind::kComment, p);
+  return p;
+}
+
 HtmlTokenizer::Stop HtmlTokenizer::Run(std::string_view view,
-                                       std::uint64_t base,
-                                       std::size_t* taken) {
+                                       std::uint64_t base, std::size_t* taken) {
   view_ = view.data();
   base_ = base;
   const char* p = view.data();
@@ -409,55 +447,25 @@ HtmlTokenizer::Stop HtmlTokenizer::Run(std::string_view view,
   while (p < end && stop == Stop::kViewEnd) {
     switch (state_) {
       case State::kText:
-        // Text and the tags between it are read in one loop while nothing
-        // stops it.
-        do {
-          const void* lt = std::memchr(p, '<', end - p);
-          const char* upto =
-              lt == nullptr ? end : static_cast<const char*>(lt);
-          if (tokens_) NoteText(p, upto);
-          p = upto;
-          if (lt == nullptr) break;
-          markupStart_ = At(p++);
-          state_ = State::kTagOpen;
-          if (p < end) p = AfterLessThan(p, end, &stop);
-        } while (state_ == State::kText && stop == Stop::kViewEnd && p < end);
+        p = InText(p, end, &stop);
         break;
       case State::kTagOpen:
         p = AfterLessThan(p, end, &stop);
         break;
-      case State::kEndTagOpen:
+      case State::kEndTagOpen:  // "</" and no letter reads as a comment
         if (IsAsciiLetter(static_cast<unsigned char>(*p))) {
           BeginTag(true);
         } else {
-          state_ = State::kBogusComment;  // "</>" too
+          state_ = State::kBogusComment;
         }
         break;
       case State::kTagName:
         p = InTagName(p, end, &stop);
         break;
       case State::kMarkupOpen:
-        if (*p != '-') {
-          state_ = State::kBogusComment;
-          break;
-        }
-        ++p;
-        if (++dashes_ == 2) {  // "<!--": its dashes count towards "-->"
-          state_ = State::kComment;
-          ownDashes_ = 0;
-          bang_ = false;
-        }
+      case State::kBogusComment:
+        p = InDeclaration(p, end, &stop);
         break;
-      case State::kBogusComment: {
-        const void* gt = std::memchr(p, '>', end - p);
-        if (gt == nullptr) {
-          p = end;
-        } else {
-          p = static_cast<const char*>(gt) + 1;
-          stop = EndMarkup(HtmlToken::Kind::kComment, p);
-        }
-        break;
-      }
       case State::kComment:
         p = InComment(p, end, &stop);
         break;
@@ -486,9 +494,11 @@ bool HtmlTokenizer::Finish() {
       NoteLessThan();
       [[fallthrough]];
     case State::kText:
-      return textStart_ < at && TokenReady(HtmlToken::Kind::kText, textStart_, at);
+      return textStart_ < at &&
+             TokenReady(HtmlToken::Kind::kText, textStart_, at);
     case State::kPlaintext:
-      return rawStart_ < at && TokenReady(HtmlToken::Kind::kRawText, rawStart_, at);
+      return rawStart_ < at &&
+             TokenReady(HtmlToken::Kind::kRawText, rawStart_, at);
     case State::kDone:
       return false;
     default:
@@ -583,8 +593,8 @@ void HtmlTokenizer::WriteUpTo(std::uint64_t to) {
   } else {
     std::string_view behind = Behind(source_, copied_);
     copy_->Write(behind.data(),
-                 static_cast<std::size_t>(std::min<std::uint64_t>(
-                     behind.size(), to - copied_)));
+                 static_cast<std::size_t>(
+                     std::min<std::uint64_t>(behind.size(), to - copied_)));
   }
   copied_ = to;
 }

@@ -114,7 +114,10 @@ class HtmlTokenizer {
   // what stopped it and how many bytes it took.
   Stop Run(std::string_view view, std::uint64_t base, std::size_t* taken);
   // The states that need more than a search for one byte.
+  const char* InText(const char* p, const char* end, Stop* stop);
   const char* AfterLessThan(const char* p, const char* end, Stop* stop);
+  // After "<!" (its dashes), and in markup read as a comment up to '>'.
+  const char* InDeclaration(const char* p, const char* end, Stop* stop);
   const char* InTagName(const char* p, const char* end, Stop* stop);
   const char* InTag(const char* p, const char* end, Stop* stop);
   // In a tag: the view ends in `state` at `p`; the tag ends before `p`.
@@ -144,8 +147,7 @@ class HtmlTokenizer {
   // its runs of '#'; NoteLessThan, for a '<' that opens nothing.
   void NoteText(const char* from, const char* to);
   void NoteLessThan();
-  bool TokenReady(HtmlToken::Kind kind, std::uint64_t start,
-                  std::uint64_t end);
+  bool TokenReady(HtmlToken::Kind kind, std::uint64_t start, std::uint64_t end);
   std::uint64_t At(const char* p) const { return base_ + (p - view_); }
   // What of the file a copy may write: up to the markup still open.
   std::uint64_t SafeEnd() const;
@@ -160,7 +162,7 @@ class HtmlTokenizer {
   // The view being run, and its offset.
   const char* view_ = nullptr;
   std::uint64_t base_ = 0;
-  HtmlToken token_;  // the token a Stop::kToken hands over
+  HtmlToken token_;     // the token a Stop::kToken hands over
   bool tokens_ = true;  // tokens are handed over (Next), not only copied
   // The text run being read.
   std::uint64_t textStart_ = 0;

@@ -5,7 +5,6 @@
 
 #include <immintrin.h>
 
-
 namespace {
 
 // 32 bits of a movemask, placed for the k-th 32 bytes of the window.

@@ -6,7 +6,6 @@
 
 #include "merge/html_chars.h"
 
-
 namespace {
 
 // 0xFF in each byte of `x` that is whitespace, 0 in the others.

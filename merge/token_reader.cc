@@ -102,8 +102,8 @@ bool Source::Refill(std::size_t keepFrom) {
   if (ready > 0) {
     auto wanted = std::min<std::streamsize>(
         ready, static_cast<std::streamsize>(kBlockSize - kept));
-    end_ += static_cast<std::size_t>(
-        stream_->sgetn(block_.get() + kept, wanted));
+    end_ +=
+        static_cast<std::size_t>(stream_->sgetn(block_.get() + kept, wanted));
     return end_ > kept;
   }
   auto c = stream_->sbumpc();
@@ -140,8 +140,8 @@ BlockMark MarkBefore(const Source& in, std::uint64_t offset) {
 }
 
 void SeekTo(Source& in, std::uint64_t offset, const BlockMark* near) {
-  bool buffered = !in.ended_ && offset >= in.consumed_ &&
-                  offset <= in.consumed_ + in.end_;
+  bool buffered =
+      !in.ended_ && offset >= in.consumed_ && offset <= in.consumed_ + in.end_;
   if (buffered) {
     in.pos_ = static_cast<std::size_t>(offset - in.consumed_);
   } else if (offset < Offset(in) || in.ended_) {

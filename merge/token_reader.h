@@ -84,8 +84,7 @@ class Source {
   // `near`, when given and not past `offset`, or from wherever its
   // decoder allows (the offset itself, or the file's start). Reads forward
   // to an offset ahead. A read error stays marked.
-  friend void SeekTo(Source& in, std::uint64_t offset,
-                     const BlockMark* near);
+  friend void SeekTo(Source& in, std::uint64_t offset, const BlockMark* near);
 
  private:
   bool Refill(std::size_t keepFrom);
@@ -102,8 +101,8 @@ class Source {
   std::size_t end_ = 0;          // one past the last buffered byte
   std::uint64_t consumed_ = 0;   // characters before block_[0]
   std::uint64_t rawRead_ = 0;    // bytes read from the file so far
-  BlockMark mark_;      // where the last read began
-  BlockMark keptMark_;  // a mark at or before block_[0]
+  BlockMark mark_;               // where the last read began
+  BlockMark keptMark_;           // a mark at or before block_[0]
   bool ended_ = false;
   bool failed_ = false;
   bool readError_ = false;

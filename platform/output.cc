@@ -317,9 +317,7 @@ void Sink::WriteToFile(const char* data, std::size_t size) {
 }
 
 // Stops comparing with the earlier page, which stays as it is.
-void Sink::StopComparing() {
-  file_->earlier.Close();
-}
+void Sink::StopComparing() { file_->earlier.Close(); }
 
 // The merged page differs from the earlier one from here on: the temporary
 // file is created and given the bytes found equal so far, read back from

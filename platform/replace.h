@@ -66,8 +66,8 @@ struct Replacement {
 // it known to the handler that removes it when the program is stopped.
 // Gives the file, or none with errno set (EEXIST: the name is taken).
 // Clears *bitsApplied when the permission bits could not be set.
-FileHandle CreateTempFile(const std::string& tempName, const OutputTarget& target,
-                   bool* bitsApplied);
+FileHandle CreateTempFile(const std::string& tempName,
+                          const OutputTarget& target, bool* bitsApplied);
 
 // Closes a temporary file, first flushing its bytes to the disk when
 // `flush`. It stays noted for the stop handler. False when the flush or the

@@ -258,8 +258,8 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   return true;
 }
 
-FileHandle CreateTempFile(const std::string& tempName, const OutputTarget& target,
-                   bool* bitsApplied) {
+FileHandle CreateTempFile(const std::string& tempName,
+                          const OutputTarget& target, bool* bitsApplied) {
   SignalsHeld held;
   int fd = OpenRetrying(tempName.c_str(), kTempFlags,
                         target.setMode ? 0600 : target.mode);

@@ -254,8 +254,8 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   return target->id.known;
 }
 
-FileHandle CreateTempFile(const std::string& tempName, const OutputTarget& target,
-                   bool*) {
+FileHandle CreateTempFile(const std::string& tempName,
+                          const OutputTarget& target, bool*) {
   TempHeld held;
   int fd = _wopen(SystemPath(tempName).c_str(), kTempFlags,
                   static_cast<int>(target.mode));

@@ -95,7 +95,8 @@ TEST_F(Html, PartsOfAPage) {
       {"<head><textarea></head>", "<head>", ""},
       // A comment also ends at "--!>"; a '=' before a name begins one.
       {"<body><!----!>Hello</body>", "", "<!----!>Hello"},
-      {"<body><!--a--!>b<!--!>c</body>-->d", "", "<!--a--!>b<!--!>c</body>-->d"},
+      {"<body><!--a--!>b<!--!>c</body>-->d", "",
+       "<!--a--!>b<!--!>c</body>-->d"},
       {"<body><a =\"x>\"y</body>", "", "<a =\"x>\"y"},
       {"<body><a x==\"y>\"z</body>", "", "<a x==\"y>\"z"},
       {"", "", ""},
@@ -183,9 +184,9 @@ TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
   for (const auto& c : cuts) {
     WriteFile("p.html", c.page);
     for (const char* strict : {"", "--strict "}) {
-      run = RunCommand(std::string(TEMBRIX_EXE) + " --html " + strict +
-                           "good.html p.html",
-                       "");
+      run = RunCommand(
+          std::string(TEMBRIX_EXE) + " --html " + strict + "good.html p.html",
+          "");
       EXPECT_EQ(run.status, *strict ? 1 : 0) << c.page;
       EXPECT_EQ(run.err, "tembrix: p.html: " + c.warning +
                              "\ntembrix: 1 page: 0 lost content, 1 with "
@@ -216,8 +217,8 @@ TEST_F(Html, HostilePagesAreReadAtMostTwice) {
     return page;
   };
   const std::string pages[] = {
-      repeat("<body>", "<a x=\"1 "), repeat("<body>", "</body x=\"1 "),
-      repeat("<head>", "<meta x=\"1 "), repeat("", "<p x=\"1 "),
+      repeat("<body>", "<a x=\"1 "),       repeat("<body>", "</body x=\"1 "),
+      repeat("<head>", "<meta x=\"1 "),    repeat("", "<p x=\"1 "),
       repeat("<body>", "<a x=\"1>\" y='"), repeat("<body>", "<!-- -- >"),
       repeat("<body><script>", "</scrip"), repeat("<body>", "<a>text ")};
   for (const std::string& page : pages) {
