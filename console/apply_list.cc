@@ -1,5 +1,6 @@
 #include "console/commands.h"
 
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -13,9 +14,14 @@ bool MergeList(MergeRun& run, const std::string& templateName,
   FileIdentity listId;
   FileHandle listFile = OpenForReading(listName, &listId);
   if (!listFile.valid()) {
+    int error = errno;
     // Nothing is asked again, whatever the message says: the menu follows.
     run.Say("couldn't open list file (" + ShownName(listName) +
             ") please try again ");
+    if (run.reasons) {
+      WriteErrorLine("tembrix: " + ShownName(listName) + ": " +
+                     ErrorText(error));
+    }
     return false;
   }
   // The list is streamed name by name, so its length does not matter. A
@@ -25,7 +31,9 @@ bool MergeList(MergeRun& run, const std::string& templateName,
   bool allWritten = true;
   // The list's pages reach the disk in groups.
   BeginOutputGroup();
-  while (Look(list) != kEndOfInput) {
+  // At the menu, a console that is gone ends the batch; a command line
+  // merges every page and says so at the end.
+  while (Look(list) != kEndOfInput && !(run.atMenu && ConsoleGone())) {
     if (!TakeWord(list, &entryName)) break;  // only whitespace was left
     // A name cut short by a read error is no name: the batch stops.
     if (list.readError()) break;
@@ -34,8 +42,11 @@ bool MergeList(MergeRun& run, const std::string& templateName,
                             &listId) == MergeOutcome::kWritten;
   }
   allWritten &= EndOutputGroup();
-  run.SayUnwritten();
-  if (list.readError()) run.Say("Could not read " + ShownName(listName));
+  allWritten &= run.SayUnwritten();
+  if (list.readError()) {
+    run.SayFailure("Could not read ", listName,
+                   ErrorText(list.readErrorCode()));
+  }
   return allWritten && !list.readError();
 }
 
@@ -43,10 +54,10 @@ void Applylist(Source& console, MergeRun& run) {
   std::string templateName;
   std::string listName;
   WriteLine("Please enter name of template file");
-  if (!TakeWord(console, &templateName)) return;
+  if (ConsoleGone() || !TakeWord(console, &templateName)) return;
   WriteLine(
       "Please enter name of file (which contains list of file names) to "
       "process");
-  if (!TakeWord(console, &listName)) return;
+  if (ConsoleGone() || !TakeWord(console, &listName)) return;
   MergeList(run, NameFromBytes(templateName), NameFromBytes(listName));
 }

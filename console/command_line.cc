@@ -23,7 +23,8 @@ constexpr const char kUsageTail[] =
     "\n"
     "Options:\n"
     "  -l, --list FILE  merge the pages named in FILE (separated by any\n"
-    "                   whitespace) at this place among the pages\n"
+    "                   whitespace) at this place among the pages; -lFILE\n"
+    "                   too\n"
     "      --html       find tags as browsers do, so every real page keeps "
     "its\n"
     "                   content (the default is the exact word rules)\n"
@@ -32,7 +33,7 @@ constexpr const char kUsageTail[] =
     "                   content\n"
     "      --no-sync    do not wait for each replaced page to reach the disk\n"
     "                   (faster; a power cut may then empty pages)\n"
-    "      --help       show this help and exit\n"
+    "  -h, --help       show this help and exit\n"
     "      --version    show the version and exit\n"
     "      --           end of options: every later argument is a name\n"
     "\n"
@@ -82,8 +83,12 @@ int MergeAll(const CommandLine& line, MergeRun& run) {
                                     MergeOutcome::kWritten;
   }
   if (many) allWritten &= EndOutputGroup();
-  run.SayUnwritten();
+  allWritten &= run.SayUnwritten();
   std::cout.flush();
+  NoteConsoleWrite(static_cast<bool>(std::cout));
+  // Every page was merged; the console lines that could not be written
+  // fail the run.
+  allWritten &= !SayConsoleGone();
   const MergeTally& tally = run.tally;
   if (tally.lostContent + tally.warned > 0) {
     WriteErrorLine("tembrix: " + std::to_string(tally.pages) +
@@ -115,9 +120,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       haveTemplate = true;
     } else if (arg == "--") {
       options = false;
-    } else if (arg == "--help" || arg == "--version") {
-      line.action = arg == "--help" ? CommandLine::Action::kHelp
-                                    : CommandLine::Action::kVersion;
+    } else if (arg == "--help" || arg == "-h" || arg == "--version") {
+      line.action = arg == "--version" ? CommandLine::Action::kVersion
+                                       : CommandLine::Action::kHelp;
       return line;
     } else if (TakeMode(arg, &line)) {
       // --no-sync, --html, --check or --strict, now set
@@ -127,6 +132,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.items.push_back({args[i], true});
     } else if (arg.compare(0, 7, "--list=") == 0) {
       line.items.push_back({arg.substr(7), true});
+    } else if (arg.compare(0, 2, "-l") == 0) {
+      line.items.push_back({arg.substr(2), true});  // -lFILE
     } else {
       return UsageError("unknown option " + arg);
     }
@@ -147,15 +154,18 @@ int RunCommandLine(const std::vector<std::string>& args) {
   MergeRun run;
   run.mode.checkOnly = line.check;
   run.mode.html = line.html;
+  run.reasons = true;
   switch (line.action) {
     case CommandLine::Action::kMenu:
       return RunMenu(ConsoleInput(), run.mode);
     case CommandLine::Action::kHelp:
-      std::cout << Usage() << std::flush;
-      return kExitAllWritten;
     case CommandLine::Action::kVersion:
-      std::cout << "tembrix " TEMBRIX_VERSION "\n" << std::flush;
-      return kExitAllWritten;
+      std::cout << (line.action == CommandLine::Action::kHelp
+                        ? Usage()
+                        : std::string("tembrix " TEMBRIX_VERSION "\n"))
+                << std::flush;
+      NoteConsoleWrite(static_cast<bool>(std::cout));
+      return SayConsoleGone() ? kExitSomeFailed : kExitAllWritten;
     case CommandLine::Action::kUsageError:
       std::cerr << "tembrix: " << ShownName(line.error)
                 << "\nTry 'tembrix --help' for more information.\n";

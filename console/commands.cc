@@ -23,11 +23,13 @@ int RunMenu(std::streambuf* input, const MergeMode& mode) {
   Source console(input, &std::cout);
   MergeRun run;
   run.mode = mode;
+  run.atMenu = true;
   char choice = 'a';
   while (choice != 'q' && choice != 'Q') {
     ShowMenu();
-    // A choice can only fail to come when the console input has ended.
-    if (!TakeNonBlank(console, &choice)) break;
+    // A console that is gone ends the program, as the end of its input
+    // does; so does a choice that cannot come because the input ended.
+    if (ConsoleGone() || !TakeNonBlank(console, &choice)) break;
     switch (choice) {
       case 'A':
       case 'a':
@@ -45,7 +47,15 @@ int RunMenu(std::streambuf* input, const MergeMode& mode) {
         break;
     }
   }
-  return 0;
+  return SayConsoleGone() ? 1 : 0;
+}
+
+bool SayConsoleGone() {
+  int error = 0;
+  if (!ConsoleGone(&error)) return false;
+  WriteErrorLine("tembrix: standard output could not be written: " +
+                 ErrorText(error));
+  return true;
 }
 
 void Applyfile(Source& console, MergeRun& run) {
@@ -53,10 +63,10 @@ void Applyfile(Source& console, MergeRun& run) {
   std::string inputName;
   for (;;) {
     WriteLine("Please enter name of template file (or ! to quit to menu)");
-    if (!TakeWord(console, &templateName)) return;
+    if (ConsoleGone() || !TakeWord(console, &templateName)) return;
     if (templateName[0] == '!') return;
     WriteLine("Please enter name of file to process");
-    if (!TakeWord(console, &inputName)) return;
+    if (ConsoleGone() || !TakeWord(console, &inputName)) return;
     if (ApplyTemp(run, NameFromBytes(templateName), NameFromBytes(inputName))) {
       return;
     }

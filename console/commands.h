@@ -12,8 +12,9 @@
 
 // Shows the menu, takes a one-character choice and runs its command, until
 // the user quits with Q or q or `input` (the console input, or text that
-// tests give) ends. The merges follow `mode`. Writes standard output; gives
-// the exit status, always 0.
+// tests give) ends, or a write to standard output fails. The merges follow
+// `mode`. Writes standard output; gives the exit status: 0, or 1 when
+// standard output could not be written (said on standard error).
 int RunMenu(std::streambuf* input, const MergeMode& mode = MergeMode());
 
 // Applies a template to one input file, asking for both names again after a
@@ -34,5 +35,9 @@ bool MergeList(MergeRun& run, const std::string& templateName,
 
 // Writes the help line.
 void Help();
+
+// Says on standard error that standard output could not be written, when
+// it could not; true then.
+bool SayConsoleGone();
 
 #endif  // CONSOLE_COMMANDS_H_

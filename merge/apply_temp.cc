@@ -282,10 +282,12 @@ Findings MergeParts(Source& templ, const TemplateLandmarks& marks,
   return found;
 }
 
-// Refuses the output with two console lines: it cannot be opened, and why.
-bool Refuse(const std::string& outputName, const char* reason) {
-  WriteLine("Could not open " + ShownName(outputName));
-  WriteLine(reason);
+// Refuses the output with two console lines: it cannot be opened, and what
+// to do; with reasons, `why` on standard error too.
+bool Refuse(const MergeRun& run, const std::string& outputName,
+            const char* advice, const std::string& why) {
+  run.SayFailure("Could not open ", outputName, why);
+  WriteLine(advice);
   return false;
 }
 
@@ -293,23 +295,27 @@ bool Refuse(const std::string& outputName, const char* reason) {
 // being read or lies outside temb; writes the console lines for either
 // outcome up to the end of the output's part of the message.
 bool OpenOutput(const MergeRun& run, const std::string& outputName,
-                const FileIdentity* const (&reading)[3], Sink& out) {
+                const FileIdentity* const (&reading)[3], Sink& out,
+                bool* othersWritten) {
   if (LeavesOutputFolder(outputName)) {
-    return Refuse(outputName,
-                  "The output file would be outside the folder temb");
+    return Refuse(run, outputName,
+                  "The output file would be outside the folder temb",
+                  "it would be outside the folder temb");
   }
   OutputCheck check = out.CreateReplacement(outputName, reading, 3);
   // Pages of the group that waited for this output's file went first.
-  run.SayUnwritten();
+  *othersWritten = run.SayUnwritten();
   switch (check) {
     case OutputCheck::kBeingRead:
       return Refuse(
-          outputName,
-          "The output file would overwrite the template or the input");
+          run, outputName,
+          "The output file would overwrite the template or the input",
+          "it is the template or the input");
     case OutputCheck::kCannotCreate:
-      return Refuse(outputName,
+      return Refuse(run, outputName,
                     "Please make sure you have a folder called temb in the "
-                    "current directory");
+                    "current directory",
+                    ErrorText(out.error()));
     case OutputCheck::kReady:
       break;
   }
@@ -321,14 +327,16 @@ bool OpenOutput(const MergeRun& run, const std::string& outputName,
 FileHandle OpenPage(const MergeRun& run, const std::string& name,
                     FileIdentity* id) {
   FileHandle file = OpenForReading(name, id);
-  if (!file.valid()) run.Say("Could not open " + ShownName(name));
+  if (!file.valid()) run.SayFailure("Could not open ", name, ErrorText(errno));
   return file;
 }
 
 // Says so when a read error cut a page short; true when none did.
 bool ReadWhole(const MergeRun& run, const Source& page,
                const std::string& name) {
-  if (page.readError()) run.Say("Could not read " + ShownName(name));
+  if (page.readError()) {
+    run.SayFailure("Could not read ", name, ErrorText(page.readErrorCode()));
+  }
   return !page.readError();
 }
 
@@ -338,6 +346,7 @@ FileHandle OpenInput(const MergeRun& run, const std::string& name,
                      FileIdentity* id) {
   FileHandle file = OpenPage(run, name, id);
   if (!file.valid() || !CommitIfWaiting(*id)) return file;
+  // What the commit could not write fails the run when the group ends.
   run.SayUnwritten();
   file.Close();
   return OpenPage(run, name, id);
@@ -363,8 +372,9 @@ MergeOutcome MergeSources(MergeRun& run, const PageNames& names, Source& templ,
   // Every buffer is allocated before the temporary file is created.
   Sink out;
   bool opened = true;
+  bool othersWritten = true;
   if (!run.mode.checkOnly) {
-    opened = OpenOutput(run, outputName, reading, out);
+    opened = OpenOutput(run, outputName, reading, out, &othersWritten);
     WriteLine(" and " + ShownName(names.input) + " (Input file)");
   }
   // Without an output the phases still run, their bytes dropped.
@@ -375,10 +385,13 @@ MergeOutcome MergeSources(MergeRun& run, const PageNames& names, Source& templ,
   bool templWhole = ReadWhole(run, templ, names.templ);
   bool inputWhole = ReadWhole(run, input, names.input);
   bool written = run.mode.checkOnly || out.Finish(templWhole && inputWhole);
-  run.SayUnwritten();
-  if (!written && opened) run.Say("Could not write " + ShownName(outputName));
+  // A page of the group, or this one, in place but not flushed fails too.
+  bool allPlaced = run.SayUnwritten() && othersWritten;
+  if (!written && opened) {
+    run.SayFailure("Could not write ", outputName, ErrorText(out.error()));
+  }
   Report(run, found, names.templ, names.input);
-  return opened && written && templWhole && inputWhole
+  return opened && written && allPlaced && templWhole && inputWhole
              ? MergeOutcome::kWritten
              : MergeOutcome::kNotWritten;
 }
@@ -393,10 +406,25 @@ void MergeRun::Say(const std::string& line) const {
   }
 }
 
-void MergeRun::SayUnwritten() const {
-  for (const std::string& name : TakeUnwritten()) {
-    Say("Could not write " + ShownName(name));
+void MergeRun::SayFailure(const char* what, const std::string& name,
+                          const std::string& why) const {
+  Say(what + ShownName(name));
+  if (reasons) WriteErrorLine("tembrix: " + ShownName(name) + ": " + why);
+}
+
+bool MergeRun::SayUnwritten() const {
+  std::vector<Unwritten> pages = TakeUnwritten();
+  for (const Unwritten& page : pages) {
+    if (!page.replaced) {
+      SayFailure("Could not write ", page.outputName, ErrorText(page.error));
+      continue;
+    }
+    WriteErrorLine("tembrix: " + ShownName(page.outputName) +
+                   ": the page was replaced, but its folder could not be "
+                   "flushed to the disk: " +
+                   ErrorText(page.error));
   }
+  return pages.empty();
 }
 
 std::string OutputName(const std::string& inputName) {

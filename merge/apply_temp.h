@@ -55,13 +55,23 @@ struct MergeRun {
   MergeMode mode;
   MergeTally tally;
   std::set<std::string> templatesWarned;
+  // Every failure is also said on standard error with its reason (the
+  // command line).
+  bool reasons = false;
+  // The menu runs the merges: a console that is gone ends a list.
+  bool atMenu = false;
 
   // Writes a console line, or in a check the line on standard error after
   // "tembrix: ", so that standard output stays empty.
   void Say(const std::string& line) const;
-  // Says "Could not write" for each output that a group of waiting pages
-  // could not put in place.
-  void SayUnwritten() const;
+  // Says `what` ("Could not open " and the like) and the name shown, and,
+  // with reasons, the name and `why` on standard error.
+  void SayFailure(const char* what, const std::string& name,
+                  const std::string& why) const;
+  // Says what the group of waiting pages handed back (TakeUnwritten): a
+  // page not put in place, and a page in place whose folder could not be
+  // flushed to the disk. False when it said anything.
+  bool SayUnwritten() const;
 };
 
 // How one merge ended.

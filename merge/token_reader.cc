@@ -56,7 +56,7 @@ bool Source::RefillFromFile() {
   for (;;) {
     if (decoder_.Transparent()) {
       std::ptrdiff_t got = ReadBlock(file_.get(), into, kBlockSize - end_);
-      if (got < 0) readError_ = true;
+      if (got < 0) NoteReadError();
       std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
       rawRead_ += n;
       end_ += n;
@@ -64,7 +64,7 @@ bool Source::RefillFromFile() {
     }
     std::ptrdiff_t got = ReadBlock(file_.get(), raw_.get(), kRawSize);
     if (got < 0) {
-      readError_ = true;
+      NoteReadError();
       return false;
     }
     auto size = static_cast<std::size_t>(got);
@@ -153,7 +153,7 @@ void SeekTo(Source& in, std::uint64_t offset, const BlockMark* near) {
       from = BlockMark{offset, offset, in.decoder_};
     }
     if (!in.file_.valid() || !SeekFile(in.file_.get(), from.raw)) {
-      in.readError_ = true;
+      in.NoteReadError();
     }
     in.decoder_ = from.decoder;
     in.rawRead_ = from.raw;

@@ -5,6 +5,7 @@
 #ifndef MERGE_TOKEN_READER_H_
 #define MERGE_TOKEN_READER_H_
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -56,6 +57,8 @@ class Source {
   // A read error, not the end of the file, ended the source. The reader
   // treats it as the end; the caller must not take what it read as whole.
   bool readError() const { return readError_; }
+  // Why the read failed (errno), once one has.
+  int readErrorCode() const { return readErrorCode_; }
   // Marks the source failed: a take found nothing to deliver.
   void Fail() { failed_ = true; }
 
@@ -88,6 +91,10 @@ class Source {
 
  private:
   bool Refill(std::size_t keepFrom);
+  void NoteReadError() {
+    if (!readError_) readErrorCode_ = errno;
+    readError_ = true;
+  }
   bool RefillFromFile();
 
   FileHandle file_;
@@ -106,6 +113,7 @@ class Source {
   bool ended_ = false;
   bool failed_ = false;
   bool readError_ = false;
+  int readErrorCode_ = 0;
 };
 
 void SeekTo(Source& in, std::uint64_t offset, const BlockMark* near = nullptr);

@@ -69,7 +69,7 @@ struct Group {
   std::vector<Waiting> waiting;
   std::uint64_t bytes = 0;  // bytes of the waiting pages
   bool lost = false;        // a page of the group could not be written
-  std::vector<std::string> unwritten;  // their outputs, not yet handed back
+  std::vector<Unwritten> unwritten;  // not yet handed back
 };
 
 Group& TheGroup() {
@@ -87,47 +87,64 @@ bool Grouping() {
   return TheGroup().sync && TheGroup().depth > 0 && MAX_WAITING_TEMPS > 1;
 }
 
-bool Contains(const std::vector<std::string>& list, const std::string& item) {
-  return std::find(list.begin(), list.end(), item) != list.end();
+// A folder of a group's pages: flushed with its file system and opened to
+// flush the moves into it, both before any move, and whether one went in.
+struct GroupFolder {
+  std::string name;
+  bool ready = false;
+  int error = 0;
+  FileHandle handle;
+  bool movedInto = false;
+};
+
+GroupFolder& FolderNamed(std::vector<GroupFolder>& folders,
+                         const std::string& name) {
+  for (GroupFolder& folder : folders) {
+    if (folder.name == name) return folder;
+  }
+  folders.emplace_back();
+  GroupFolder& folder = folders.back();
+  folder.name = name;
+  folder.ready =
+      SyncFileSystemOf(name) && OpenFolderToFlush(name, &folder.handle);
+  folder.error = errno;
+  return folder;
 }
 
 // Flushes the waiting pages with one call per folder, moves them in order,
 // then flushes each folder the moves went into. A page the flush or its
-// move fails for keeps the earlier page, and is handed back to be said; so
-// is a page whose folder could not be flushed after its move.
+// move fails for keeps the earlier page; a page whose folder could not be
+// flushed after its move is in place but may not outlast a power cut. Both
+// are handed back to be said.
 void CommitGroup() {
   Group& group = TheGroup();
-  std::vector<std::string> folders;  // of each page, in list order
-  std::vector<std::string> tried;
-  std::vector<std::string> flushed;
-  for (const Waiting& page : group.waiting) {
-    folders.push_back(FolderOf(page.tempName));
-    if (Contains(tried, folders.back())) continue;
-    tried.push_back(folders.back());
-    if (SyncFileSystemOf(folders.back())) flushed.push_back(folders.back());
-  }
-  std::vector<bool> moved(group.waiting.size(), false);
-  std::vector<std::string> movedInto;
+  std::vector<GroupFolder> folders;
+  folders.reserve(group.waiting.size());
+  std::vector<std::size_t> into(group.waiting.size());
   for (std::size_t i = 0; i < group.waiting.size(); ++i) {
     const Waiting& page = group.waiting[i];
-    moved[i] = Contains(flushed, folders[i]) &&
-               PutInPlace(page.tempName, page.finalName, true);
-    if (moved[i]) {
-      if (!Contains(movedInto, folders[i])) movedInto.push_back(folders[i]);
+    GroupFolder& folder = FolderNamed(folders, FolderOf(page.tempName));
+    into[i] = static_cast<std::size_t>(&folder - folders.data());
+    int error = folder.error;
+    if (folder.ready && PutInPlace(page.tempName, page.finalName, true)) {
+      folder.movedInto = true;
       continue;
     }
+    if (folder.ready) error = errno;
     RemoveTemp(page.tempName);
-    group.unwritten.push_back(page.outputName);
+    group.unwritten.push_back({page.outputName, error, false});
+    into[i] = SIZE_MAX;
     group.lost = true;
   }
-  std::vector<std::string> unsynced;
-  for (const std::string& folder : movedInto) {
-    if (!SyncFolder(folder)) unsynced.push_back(folder);
+  for (GroupFolder& folder : folders) {
+    if (!folder.movedInto || FlushFolder(folder.handle)) continue;
+    folder.error = errno;
+    folder.movedInto = false;  // marks the folder unflushed
   }
-  // The moves into such a folder may not outlast a power cut.
   for (std::size_t i = 0; i < group.waiting.size(); ++i) {
-    if (!moved[i] || !Contains(unsynced, folders[i])) continue;
-    group.unwritten.push_back(group.waiting[i].outputName);
+    if (into[i] == SIZE_MAX || folders[into[i]].movedInto) continue;
+    group.unwritten.push_back(
+        {group.waiting[i].outputName, folders[into[i]].error, true});
     group.lost = true;
   }
   group.waiting.clear();
@@ -159,10 +176,10 @@ bool CommitIfWaiting(const FileIdentity& id) {
   return false;
 }
 
-std::vector<std::string> TakeUnwritten() {
-  std::vector<std::string> names;
-  names.swap(TheGroup().unwritten);
-  return names;
+std::vector<Unwritten> TakeUnwritten() {
+  std::vector<Unwritten> pages;
+  pages.swap(TheGroup().unwritten);
+  return pages;
 }
 
 Sink::Sink()
@@ -182,6 +199,7 @@ OutputCheck Sink::CreateReplacement(const std::string& name,
                                     const FileIdentity* const* reading,
                                     std::size_t count) {
   OutputTarget target;
+  error_ = EINVAL;  // a name no path can hold
   if (HoldsZeroByte(name) || !FindOutputTarget(name, &target)) {
     return OutputCheck::kCannotCreate;
   }
@@ -198,20 +216,25 @@ OutputCheck Sink::CreateReplacement(const std::string& name,
       }
     }
     // A file the user may not write is not replaced behind the user's back.
-    if (!target.writable) return OutputCheck::kCannotCreate;
+    if (!target.writable) {
+      error_ = EACCES;
+      return OutputCheck::kCannotCreate;
+    }
     // The earlier page may hold the merged bytes already: it is compared
     // first. One that cannot be read is simply replaced.
     file_->earlier = OpenForReading(target.path, nullptr);
     if (file_->earlier.valid()) return OutputCheck::kReady;
   }
-  return StartTemporary() ? OutputCheck::kReady : OutputCheck::kCannotCreate;
+  if (StartTemporary()) return OutputCheck::kReady;
+  error_ = errno;
+  return OutputCheck::kCannotCreate;
 }
 
 void Sink::Write(const char* data, std::size_t size) {
   if (stream_ != nullptr) {
     if (stream_->sputn(data, static_cast<std::streamsize>(size)) !=
         static_cast<std::streamsize>(size)) {
-      failed_ = true;
+      Fail();
     }
     return;
   }
@@ -238,7 +261,7 @@ void Sink::Write(const char* data, std::size_t size) {
 
 bool Sink::Finish(bool keep) {
   if (stream_ != nullptr) {
-    if (stream_->pubsync() != 0) failed_ = true;
+    if (stream_->pubsync() != 0) Fail();
     return !failed_;
   }
   FlushBlock();
@@ -263,8 +286,9 @@ bool Sink::EndReplacement(bool keep) {
   bool closed = CloseTemp(std::move(file_->temp), sync && !Grouping());
   // Without its permission bits the page must not take the output's place.
   if (!closed || !keep || !file_->bitsApplied) {
+    if (!closed) Fail();
+    if (closed && keep) Fail(EPERM);
     RemoveTemp(file_->tempName);
-    if (!closed || keep) failed_ = true;
     return !failed_;
   }
   if (Grouping()) {
@@ -277,13 +301,20 @@ bool Sink::EndReplacement(bool keep) {
     }
     return true;
   }
-  if (!PutInPlace(file_->tempName, file_->finalName, sync)) {
+  // The folder is opened for its flush before the move, so that a folder
+  // that cannot be opened leaves the earlier page.
+  FileHandle folder;
+  if ((sync && !OpenFolderToFlush(FolderOf(file_->finalName), &folder)) ||
+      !PutInPlace(file_->tempName, file_->finalName, sync)) {
+    Fail();
     RemoveTemp(file_->tempName);
-    failed_ = true;
-  } else if (sync && !SyncFolder(FolderOf(file_->finalName))) {
-    failed_ = true;
+    return false;
   }
-  return !failed_;
+  // The page is in place, but may not outlast a power cut.
+  if (sync && !FlushFolder(folder)) {
+    group.unwritten.push_back({file_->outputName, errno, true});
+  }
+  return true;
 }
 
 bool Sink::StartTemporary() {
@@ -306,7 +337,7 @@ bool Sink::StartTemporary() {
 
 void Sink::WriteToFile(const char* data, std::size_t size) {
   if (!WriteAll(file_->temp.get(), data, size)) {
-    failed_ = true;
+    Fail();
     return;
   }
   written_ += size;
@@ -324,7 +355,7 @@ void Sink::StopComparing() { file_->earlier.Close(); }
 // the earlier page, so that no page is ever held whole.
 void Sink::Diverge() {
   FileHandle earlier = std::move(file_->earlier);
-  if (!StartTemporary()) failed_ = true;
+  if (!StartTemporary()) Fail();
   // Most pages differ within the earlier page's first block, which is
   // still at hand.
   if (earlierOffset_ == 0 && !failed_) {
@@ -340,7 +371,7 @@ void Sink::Diverge() {
                    std::min<std::uint64_t>(kBlockSize, earlierMatched_ - at)),
                at);
     if (got <= 0) {
-      failed_ = true;
+      Fail();
       break;
     }
     WriteToFile(earlier_.get(), static_cast<std::size_t>(got));

@@ -64,7 +64,15 @@ class Sink {
   // never taken for success.
   bool Finish(bool keep);
 
+  // Why the sink failed (errno), once it has.
+  int error() const { return error_; }
+
  private:
+  // Marks the sink failed for the reason `error`, the first one kept.
+  void Fail(int error = errno) {
+    if (!failed_) error_ = error;
+    failed_ = true;
+  }
   bool StartTemporary();
   bool EndReplacement(bool keep);
   void WriteToFile(const char* data, std::size_t size);
@@ -89,6 +97,7 @@ class Sink {
   std::uint64_t written_ = 0;         // bytes written to the file so far
   std::uint64_t writeback_ = 0;  // bytes whose writing to the disk has begun
   bool failed_ = false;  // a write went wrong; sticky, nothing more is written
+  int error_ = 0;
 };
 
 // Whether a replaced page is on the disk before it takes the output's place
@@ -111,9 +120,18 @@ bool EndOutputGroup();
 // afresh to read what the run wrote there.
 bool CommitIfWaiting(const FileIdentity& id);
 
-// The outputs of waiting pages that could not be put in place since the
-// last call, in the order found, for the caller to say; each keeps its
-// earlier page.
-std::vector<std::string> TakeUnwritten();
+// A replaced page that did not reach the disk as it should.
+struct Unwritten {
+  std::string outputName;
+  int error = 0;  // errno: why
+  // False: the page was not put in place, and the earlier page stays. True:
+  // it is in place, but its folder could not be flushed to the disk, so the
+  // move may not outlast a power cut.
+  bool replaced = false;
+};
+
+// The pages found so since the last call, in the order found, for the
+// caller to say.
+std::vector<Unwritten> TakeUnwritten();
 
 #endif  // PLATFORM_OUTPUT_H_

@@ -70,8 +70,8 @@ FileHandle CreateTempFile(const std::string& tempName,
                           const OutputTarget& target, bool* bitsApplied);
 
 // Closes a temporary file, first flushing its bytes to the disk when
-// `flush`. It stays noted for the stop handler. False when the flush or the
-// close failed.
+// `flush`. It stays noted for the stop handler. False, with errno set, when
+// the flush or the close failed.
 bool CloseTemp(FileHandle file, bool flush);
 
 // Puts the closed temporary file in place of `finalName` in one step and
@@ -90,9 +90,14 @@ void RemoveTemp(const std::string& tempName);
 // each file is flushed as it is closed (Windows).
 bool SyncFileSystemOf(const std::string& folder);
 
-// Flushes the entries of `folder` (renames into it) to the disk. True at
-// once where moves are written through (Windows).
-bool SyncFolder(const std::string& folder);
+// Opens `folder` so that the renames into it can be flushed to the disk
+// after them (FlushFolder); false, with errno set, when it cannot be
+// opened. Where moves are written through (Windows) nothing is opened.
+bool OpenFolderToFlush(const std::string& folder, FileHandle* handle);
+
+// Flushes the entries of a folder opened by OpenFolderToFlush to the disk;
+// false, with errno set, when that failed.
+bool FlushFolder(const FileHandle& folder);
 
 // How many closed temporary files may wait for their moves at once: many
 // where the file system is flushed in one call (POSIX), one where each file

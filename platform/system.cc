@@ -1,7 +1,25 @@
 // What every system's file shares: plain work on names.
 #include "platform/system.h"
 
+#include <cerrno>
+
 #include "platform/replace.h"
+
+namespace {
+
+// The first error a write to standard output met, 0 while there is none.
+int consoleError = 0;
+
+}  // namespace
+
+void NoteConsoleWrite(bool ok) {
+  if (!ok && consoleError == 0) consoleError = errno != 0 ? errno : EIO;
+}
+
+bool ConsoleGone(int* error) {
+  if (error != nullptr) *error = consoleError;
+  return consoleError != 0;
+}
 
 bool HoldsZeroByte(const std::string& name) {
   return name.find('\0') != std::string::npos;

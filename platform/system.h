@@ -96,10 +96,17 @@ class FileHandle {
 };
 
 // Opens an existing regular file for reading, as bytes (the reader undoes
-// text mode itself). Gives no file when the name cannot be opened or names a
+// text mode itself). Gives no file, with errno set, when the name cannot be opened or names a
 // folder, a device or a FIFO, and for a name holding a zero byte, which no
 // path can hold. Fills *id, when given, with the opened file's identity.
 FileHandle OpenForReading(const std::string& name, FileIdentity* id);
+
+// The error a file that is no regular file gives when it is opened to be
+// read (errno is set to it; a folder gives EISDIR).
+constexpr int kNotRegularFile = 1 << 20;
+
+// The system's words for an error number (errno).
+std::string ErrorText(int error);
 
 // Reads at most `size` bytes into `data`; gives the count, 0 at the end of
 // the file, and -1 on a read error.
@@ -116,5 +123,11 @@ void WriteLine(std::string_view text);
 
 // Writes `text` and a newline to standard error, for warnings and errors.
 void WriteErrorLine(std::string_view text);
+
+// True once a write to standard output has failed (a closed pipe, a full
+// device, a closed descriptor); *error, when given, says why (errno). The
+// console writers note each write with NoteConsoleWrite.
+bool ConsoleGone(int* error = nullptr);
+void NoteConsoleWrite(bool ok);
 
 #endif  // PLATFORM_SYSTEM_H_

@@ -67,11 +67,18 @@ class SignalsHeld {
   sigset_t previous_;
 };
 
-int OpenRetrying(const char* name, int flags, mode_t mode) {
+// Makes a call that gives -1 on failure, again for as long as a signal
+// interrupts it: an interruption is no failure.
+template <typename Call>
+auto Retrying(Call call) {
   for (;;) {
-    int fd = ::open(name, flags, mode);
-    if (fd >= 0 || errno != EINTR) return fd;
+    auto result = call();
+    if (result != -1 || errno != EINTR) return result;
   }
+}
+
+int OpenRetrying(const char* name, int flags, mode_t mode) {
+  return Retrying([&] { return ::open(name, flags, mode); });
 }
 
 FileIdentity IdentityOfStat(const struct stat& st) {
@@ -109,6 +116,7 @@ bool FollowLinks(const std::string& name, std::string* target, bool* exists,
     link.resize(static_cast<std::size_t>(size));
     path = link[0] == '/' ? link : FolderOf(path) + link;
   }
+  errno = ELOOP;
   return false;
 }
 
@@ -167,28 +175,26 @@ FileHandle OpenForReading(const std::string& name, FileIdentity* id) {
   if (fd < 0) return FileHandle();
   // Only a regular file reads as a page: a folder has no bytes, and a
   // device or FIFO may never end (/dev/zero) or never begin.
+  FileHandle file(fd);
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (fstat(fd, &st) != 0) return FileHandle();
+  if (!S_ISREG(st.st_mode)) {
+    file.Close();
+    errno = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
     return FileHandle();
   }
   if (id != nullptr) *id = IdentityOfStat(st);
-  return FileHandle(fd);
+  return file;
 }
 
 std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
-  for (;;) {
-    ssize_t got = ::read(fd, data, size);
-    if (got >= 0 || errno != EINTR) return got;
-  }
+  return Retrying([&] { return ::read(fd, data, size); });
 }
 
 std::ptrdiff_t ReadAt(int fd, char* data, std::size_t size,
                       std::uint64_t offset) {
-  for (;;) {
-    ssize_t got = ::pread(fd, data, size, static_cast<off_t>(offset));
-    if (got >= 0 || errno != EINTR) return got;
-  }
+  return Retrying(
+      [&] { return ::pread(fd, data, size, static_cast<off_t>(offset)); });
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -225,8 +231,9 @@ bool CloseFile(int fd) {
 
 bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   struct stat st;
-  if (!FollowLinks(name, &target->path, &target->exists, &st) ||
-      target->path.empty() || target->path.back() == '/') {
+  if (!FollowLinks(name, &target->path, &target->exists, &st)) return false;
+  if (target->path.empty() || target->path.back() == '/') {
+    errno = EISDIR;
     return false;
   }
   // Asked once: neither changes while the program runs.
@@ -240,7 +247,10 @@ bool FindOutputTarget(const std::string& name, OutputTarget* target) {
   target->mode = kNewFileMode;
   if (!target->exists) return true;
   // Only a regular file is replaced: never a folder, a device or a FIFO.
-  if (!S_ISREG(st.st_mode)) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
+    return false;
+  }
   target->id = IdentityOfStat(st);
   // The temporary file may come later, at the first byte that differs:
   // its folder must take it.
@@ -268,11 +278,15 @@ FileHandle CreateTempFile(const std::string& tempName,
   // The owner where the system lets us give it (as root), then the bits,
   // which a change of owner may clear. Without its bits the page must not
   // replace the output.
-  if (target.setOwner && fchown(fd, target.user, target.group) != 0) {
+  if (target.setOwner &&
+      Retrying([&] { return fchown(fd, target.user, target.group); }) != 0) {
     // Not permitted (a file system that squashes root): the page becomes
     // ours, as a copy would.
   }
-  if (target.setMode && fchmod(fd, target.mode) != 0) *bitsApplied = false;
+  if (target.setMode &&
+      Retrying([&] { return fchmod(fd, target.mode); }) != 0) {
+    *bitsApplied = false;
+  }
   return FileHandle(fd);
 }
 
@@ -281,14 +295,21 @@ const std::size_t MAX_WAITING_TEMPS = 1024;
 bool CloseTemp(FileHandle file, bool flush) {
   int fd = file.get();
   // fdatasync leaves out only times the page does not need.
-  bool flushed = !flush || fdatasync(fd) == 0;
-  return file.Close() && flushed;
+  bool flushed = !flush || Retrying([fd] { return fdatasync(fd); }) == 0;
+  int error = errno;
+  bool closed = file.Close();
+  if (!flushed) errno = error;
+  return closed && flushed;
 }
 
 bool PutInPlace(const std::string& tempName, const std::string& finalName,
                 bool) {
   SignalsHeld held;
-  if (std::rename(tempName.c_str(), finalName.c_str()) != 0) return false;
+  if (Retrying([&] {
+        return std::rename(tempName.c_str(), finalName.c_str());
+      }) != 0) {
+    return false;
+  }
   Forget(tempName);
   return true;
 }
@@ -301,10 +322,9 @@ void RemoveTemp(const std::string& tempName) {
 
 bool SyncFileSystemOf(const std::string& folder) {
 #ifdef __linux__
-  int fd = OpenFolder(folder);
-  if (fd < 0) return false;
-  bool synced = syncfs(fd) == 0;
-  return CloseFile(fd) && synced;
+  FileHandle dir(OpenFolder(folder));
+  if (!dir.valid()) return false;
+  return Retrying([&] { return syncfs(dir.get()); }) == 0;
 #else
   (void)folder;
   sync();  // waits for the writes on the systems where syncfs is missing
@@ -312,11 +332,20 @@ bool SyncFileSystemOf(const std::string& folder) {
 #endif
 }
 
-bool SyncFolder(const std::string& folder) {
-  int fd = OpenFolder(folder);
-  if (fd < 0) return false;
-  bool synced = fsync(fd) == 0;
-  return CloseFile(fd) && synced;
+bool OpenFolderToFlush(const std::string& folder, FileHandle* handle) {
+  *handle = FileHandle(OpenFolder(folder));
+  return handle->valid();
+}
+
+bool FlushFolder(const FileHandle& folder) {
+  // Once the entries are on the disk, a failed close loses nothing.
+  return !folder.valid() ||
+         Retrying([&] { return fsync(folder.get()); }) == 0;
+}
+
+std::string ErrorText(int error) {
+  if (error == kNotRegularFile) return "Not a regular file";
+  return std::strerror(error);
 }
 
 void WriteText(std::string_view text) {
@@ -327,6 +356,7 @@ void WriteLine(std::string_view text) {
   WriteText(text);
   std::cout.put('\n');
   std::cout.flush();
+  NoteConsoleWrite(static_cast<bool>(std::cout));
 }
 
 void WriteErrorLine(std::string_view text) {

@@ -13,7 +13,9 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "platform/replace.h"
@@ -46,6 +48,24 @@ std::string Narrow(const std::wstring& wide) {
 const bool TEXT_MODE_FILES = true;
 
 namespace {
+
+// The errno closest to the last Windows error, for the words shown.
+int ErrnoOfLastError() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
 
 // Pages and lists are read as bytes: the reader undoes text mode itself, so
 // that a 0x1A inside a page is data. The temporary output is written as
@@ -151,8 +171,13 @@ void WriteTo(DWORD which, bool toConsole, std::ostream& stream,
   }
   std::wstring wide = Widen(std::string(text), CP_UTF8);
   DWORD written;
-  WriteConsoleW(GetStdHandle(which), wide.data(),
-                static_cast<DWORD>(wide.size()), &written, nullptr);
+  if (WriteConsoleW(GetStdHandle(which), wide.data(),
+                    static_cast<DWORD>(wide.size()), &written,
+                    nullptr) == 0 &&
+      which == STD_OUTPUT_HANDLE) {
+    errno = EIO;
+    NoteConsoleWrite(false);
+  }
 }
 
 }  // namespace
@@ -196,6 +221,7 @@ FileHandle OpenForReading(const std::string& name, FileIdentity* id) {
       IdentityOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
   if (!found.known) {
     _close(fd);
+    errno = kNotRegularFile;
     return FileHandle();
   }
   if (id != nullptr) *id = found;
@@ -273,8 +299,11 @@ bool CloseTemp(FileHandle file, bool flush) {
   bool flushed =
       !flush ||
       FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != 0;
+  int error = flushed ? 0 : ErrnoOfLastError();
   tempFd = -1;
-  return file.Close() && flushed;
+  bool closed = file.Close();
+  if (!flushed) errno = error;
+  return closed && flushed;
 }
 
 bool PutInPlace(const std::string& tempName, const std::string& finalName,
@@ -284,6 +313,7 @@ bool PutInPlace(const std::string& tempName, const std::string& finalName,
   if (writeThrough) flags |= MOVEFILE_WRITE_THROUGH;
   if (MoveFileExW(SystemPath(tempName).c_str(), SystemPath(finalName).c_str(),
                   flags) == 0) {
+    errno = ErrnoOfLastError();
     return false;
   }
   tempPath[0] = L'\0';
@@ -298,7 +328,17 @@ void RemoveTemp(const std::string& tempName) {
 
 bool SyncFileSystemOf(const std::string&) { return true; }
 
-bool SyncFolder(const std::string&) { return true; }
+bool OpenFolderToFlush(const std::string&, FileHandle* handle) {
+  *handle = FileHandle();
+  return true;
+}
+
+bool FlushFolder(const FileHandle&) { return true; }
+
+std::string ErrorText(int error) {
+  if (error == kNotRegularFile) return "Not a regular file";
+  return std::strerror(error);
+}
 
 void WriteText(std::string_view text) {
   static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);
@@ -309,6 +349,7 @@ void WriteLine(std::string_view text) {
   WriteText(text);
   WriteText("\n");
   std::cout.flush();
+  NoteConsoleWrite(static_cast<bool>(std::cout));
 }
 
 void WriteErrorLine(std::string_view text) {

@@ -202,20 +202,35 @@ TEST_F(Faults, ConsoleInputThatStopsAnywhere) {
 }
 
 TEST_F(Faults, ConsoleOutputThatGoesAway) {
-  // The reader of the console stops after a byte; the merges still run and
-  // the exit status stays 0.
-  std::string many;
-  for (int n = 0; n < 200; ++n) many += "a t.html in.html h ";
-  WriteFile("many.in", many);
-  ProgramRun run = RunCommand(std::string("bash -c '") + TEMBRIX_EXE +
-                                  " < many.in | head -c 1; exit "
-                                  "${PIPESTATUS[0]}'",
-                              "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "W");
-  EXPECT_EQ(ReadFile("temb/in.html"),
-            "<html>\n<head>\n<title>In</title>\n<body \n bgcolor=white>\n\n"
-            "<p>Hi</p>\n\n</body>\n</html>\n");
+  // A full device, a closed descriptor and a reader that stops: the menu
+  // ends at the first failed write, however much input comes; the command
+  // line merges every page and fails at the end. Each says why.
+  const std::string exe = std::string("timeout 20 ") + TEMBRIX_EXE;
+  const std::string said = "tembrix: standard output could not be written: ";
+  const struct {
+    std::string command;
+    std::string err;  // after `said`
+    bool merged;
+  } cases[] = {
+      {"yes h | " + exe + " > /dev/full", "No space left on device", false},
+      {"yes h | " + exe + " >&-", "Bad file descriptor", false},
+      {"yes h | " + exe +
+           " 2>err | head -c 1 > /dev/null; s=${PIPESTATUS[1]}; cat err >&2; "
+           "exit $s",
+       "Broken pipe", false},
+      {exe + " t.html in.html > /dev/full", "No space left on device", true},
+      {exe + " t.html in.html in.html >&-", "Bad file descriptor", true},
+      {exe + " --help > /dev/full", "No space left on device", false},
+      {exe + " -h >&-", "Bad file descriptor", false},
+      {exe + " --version > /dev/full", "No space left on device", false},
+  };
+  for (const auto& c : cases) {
+    std::remove("temb/in.html");
+    ProgramRun run = RunCommand("bash -c '" + c.command + "'", "");
+    EXPECT_EQ(run.status, 1) << c.command;
+    EXPECT_EQ(run.err, said + c.err + "\n") << c.command;
+    EXPECT_EQ(Exists("temb/in.html"), c.merged) << c.command;
+  }
 }
 
 TEST_F(Faults, ListOfAHundredThousandNames) {

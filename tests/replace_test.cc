@@ -358,42 +358,75 @@ TEST_F(Replace, PermissionBitsThatCannotBeSetFailTheReplacement) {
 
 TEST_F(Replace, PagesReachTheDiskBeforeTheirRenames) {
   const std::string merged = ReferenceMerge(kTemplate, Page("In"));
+  const std::string eio = " FAULT_ERRNO=" + std::to_string(EIO);
+  const std::string eintr = " FAULT_ERRNO=" + std::to_string(EINTR);
+  const std::string notFlushed =
+      ": the page was replaced, but its folder could not be flushed to the "
+      "disk: Input/output error\n";
   struct Case {
     std::string fault;
     std::string args;  // after the program
     int status;
-    bool replaced;  // in.html; other.html too when the args name it
+    bool replaced;    // in.html; other.html too when the args name it
+    std::string err;  // for each page, after "tembrix: temb/NAME"
   };
   const Case cases[] = {
-      // A single page is flushed alone, then its rename.
-      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1", "in.html", 1,
-       false},
-      {"FAULT_CALL=fsync FAULT_PATH=temb FAULT_AFTER=1", "in.html", 1, true},
+      // A single page is flushed alone, then its rename, then its folder,
+      // which is opened before the rename. An interruption is no failure.
+      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1" + eio,
+       "in.html", 1, false, ": Input/output error\n"},
+      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1" + eintr,
+       "in.html", 0, true, ""},
+      {"FAULT_CALL=fsync FAULT_PATH=temb FAULT_AFTER=1" + eio, "in.html", 1,
+       true, notFlushed},
+      {"FAULT_CALL=fsync FAULT_PATH=temb FAULT_AFTER=1" + eintr, "in.html", 0,
+       true, ""},
+      {"FAULT_CALL=rename FAULT_PATH=temb FAULT_AFTER=1" + eintr, "in.html", 0,
+       true, ""},
+      // The folder's open (the third on temb/: the earlier page, the
+      // temporary, the folder) and its close after the flush.
+      {"FAULT_CALL=open FAULT_PATH=temb/ FAULT_AFTER=3" + eio, "in.html", 1,
+       false, ": Input/output error\n"},
+      {"FAULT_CALL=open FAULT_PATH=temb/ FAULT_AFTER=3" + eintr, "in.html", 0,
+       true, ""},
+      {"FAULT_CALL=close FAULT_PATH=temb/ FAULT_AFTER=3" + eio, "in.html", 0,
+       true, ""},
       // Many pages: one flush for the group, then the renames in order.
-      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1", "in.html other.html",
-       1, false},
-      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1",
-       "in.html other.html", 0, true},
+      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1" + eio,
+       "in.html other.html", 1, false, ": Input/output error\n"},
+      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1" + eintr,
+       "in.html other.html", 0, true, ""},
+      {"FAULT_CALL=fsync FAULT_PATH=temb FAULT_AFTER=1" + eio,
+       "in.html other.html", 1, true, notFlushed},
+      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1" + eio,
+       "in.html other.html", 0, true, ""},
       // --no-sync flushes nothing.
-      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1",
-       "--no-sync in.html", 0, true},
-      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1",
-       "--no-sync in.html other.html", 0, true},
+      {"FAULT_CALL=fdatasync FAULT_PATH=.tembrix- FAULT_AFTER=1" + eio,
+       "--no-sync in.html", 0, true, ""},
+      {"FAULT_CALL=syncfs FAULT_PATH=temb FAULT_AFTER=1" + eio,
+       "--no-sync in.html other.html", 0, true, ""},
   };
   for (const Case& c : cases) {
     WriteFile("temb/in.html", kOld);
     WriteFile("temb/other.html", kOld);
     ProgramRun run = RunWithFault(c.fault, "", "t.html " + c.args);
-    std::string says = c.status == 0 ? "" : "Could not write temb/in.html\n";
-    if (c.status != 0 && c.args.find("other") != std::string::npos) {
-      says += "Could not write temb/other.html\n";
+    bool two = c.args.find("other") != std::string::npos;
+    std::string says;
+    std::string err;
+    for (const char* name : {"in", "other"}) {
+      if (std::string(name) == "other" && !two) break;
+      std::string output = std::string("temb/") + name + ".html";
+      if (!c.replaced && c.status != 0) says += "Could not write " + output + "\n";
+      if (!c.err.empty()) err += "tembrix: " + output + c.err;
     }
     EXPECT_EQ(run.status, c.status) << c.fault << " " << c.args;
+    ASSERT_GE(run.out.size(), says.size()) << c.fault;
     EXPECT_EQ(run.out.substr(run.out.size() - says.size()), says)
         << c.fault << " " << c.args;
+    EXPECT_EQ(run.err, err) << c.fault << " " << c.args;
     EXPECT_EQ(ReadFile("temb/in.html"), c.replaced ? merged : kOld)
         << c.fault << " " << c.args;
-    if (c.args.find("other") != std::string::npos) {
+    if (two) {
       EXPECT_EQ(ReadFile("temb/other.html") != kOld, c.replaced) << c.fault;
     }
     EXPECT_EQ(TempsLeft(), 0) << c.fault << " " << c.args;

@@ -179,7 +179,9 @@ TEST_F(Warnings, TemplateWarnsOnceAndStrictFailsOnEveryWarning) {
   // Failures of a check go to stderr too.
   run = RunArgs("--check t.html nope.html");
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "tembrix: Could not open nope.html\n");
+  EXPECT_EQ(run.err,
+            "tembrix: Could not open nope.html\ntembrix: nope.html: No such "
+            "file or directory\n");
   EXPECT_EQ(run.status, 1);
 }
 
