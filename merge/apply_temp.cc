@@ -174,27 +174,43 @@ bool LeavesOutputFolder(const std::string& outputName) {
   return false;
 }
 
+// Reads the file `name` again from its start, when it can be opened.
+template <typename Read>
+void ReadAgain(const std::string& name, Read read) {
+  FileHandle file = OpenForReading(name, nullptr);
+  if (!file.valid()) return;
+  Source again(std::move(file));
+  read(again);
+}
+
+// True when the HTML mode finds a body part in the page `name`, so that it
+// would keep the content the word rules lost or misplaced.
+bool HtmlKeeps(const std::string& name) {
+  bool keeps = false;
+  ReadAgain(name, [&](Source& page) {
+    HtmlTokenizer tokens(page, false);
+    keeps = FindPageParts(tokens).bodyStart != kFileEnd;
+  });
+  return keeps;
+}
+
 // Warns that the file `name` lacks a landmark, with the nearest miss that
 // a second reading of the file finds.
-void Warn(const std::string& name, Role role, const Lack& lack) {
+void Warn(const MergeRun& run, const std::string& name, Role role,
+          const Lack& lack) {
   NearMiss miss;
-  FileHandle file = OpenForReading(name, nullptr);
-  if (file.valid()) {
-    Source again(std::move(file));
+  ReadAgain(name, [&](Source& again) {
     miss = FindNearMiss(again, role, lack.kind, lack.from);
-  }
-  WriteErrorLine("tembrix: " + Warning(ShownName(name), role, lack.kind, miss));
+  });
+  bool htmlKeeps = !run.mode.html && role == Role::kPage && HtmlKeeps(name);
+  WriteErrorLine(Warning(ShownName(name), role, lack.kind, miss, htmlKeeps));
 }
 
 // Warns that the page `name` ends inside markup, naming its line.
 void WarnCut(const std::string& name, const Unended& cut) {
   NearMiss at;
-  FileHandle file = OpenForReading(name, nullptr);
-  if (file.valid()) {
-    Source again(std::move(file));
-    at = FindPlace(again, cut.at);
-  }
-  WriteErrorLine("tembrix: " + CutWarning(ShownName(name), cut, at));
+  ReadAgain(name, [&](Source& again) { at = FindPlace(again, cut.at); });
+  WriteErrorLine(CutWarning(ShownName(name), cut, at));
 }
 
 // Warns of what the merge did not find, and counts the page.
@@ -206,12 +222,12 @@ void Report(MergeRun& run, const Findings& found,
   if (found.templ.kind != Missing::kNone) {
     lost |= LosesContent(Role::kTemplate, found.templ.kind);
     if (run.templatesWarned.insert(templateName).second) {
-      Warn(templateName, Role::kTemplate, found.templ);
+      Warn(run, templateName, Role::kTemplate, found.templ);
     }
   }
   if (found.page.kind != Missing::kNone) {
     lost |= LosesContent(Role::kPage, found.page.kind);
-    Warn(inputName, Role::kPage, found.page);
+    Warn(run, inputName, Role::kPage, found.page);
   }
   if (found.pageCut.kind != Cut::kNone) WarnCut(inputName, found.pageCut);
   if (lost) {
@@ -247,7 +263,7 @@ bool FindLandmarksOf(const MergeRun& run, Source& templ,
   tokens.ReadFrom(0);
   if (templ.readError()) return true;  // said as a page cut short
   if (marks->missing == Missing::kNone) return true;
-  WriteErrorLine("tembrix: " + ShownName(name) + ": " +
+  WriteErrorLine(WarningHead(ShownName(name), NearMiss(), true) +
                  NotFound(marks->missing) + ", so the template was not used");
   run.Say("Could not open " + ShownName(name));
   return false;

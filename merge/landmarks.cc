@@ -229,6 +229,7 @@ NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from) {
   ScanState s;
   NearMiss miss;
   std::uint64_t line = 1;
+  std::uint64_t column = 1;
   for (std::uint64_t at = 0;; ++at) {
     int c = r.Peek(0);
     if (c == kEndOfInput) return miss;
@@ -241,11 +242,13 @@ NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from) {
       if (reason != nullptr) {
         miss.found = true;
         miss.line = line;
+        miss.column = column;
         miss.quote = QuoteAhead(r);
         miss.reason = reason;
         return miss;
       }
     }
+    column = c == '\n' ? 1 : column + 1;
     if (c == '\n') ++line;
     s.Pass(c);
     r.Next();
@@ -253,15 +256,25 @@ NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from) {
 }
 
 std::string Warning(const std::string& shownName, Role role, Missing kind,
-                    const NearMiss& miss) {
+                    const NearMiss& miss, bool htmlKeeps) {
   const Said& said = SaidOf(kind);
-  std::string line = shownName + ": " + said.notFound + ", so " +
+  std::string line = WarningHead(shownName, miss, LosesContent(role, kind)) +
+                     said.notFound + ", so " +
                      (role == Role::kPage ? said.page : said.templ);
   if (miss.found) {
-    line += " (line " + std::to_string(miss.line) + ": \"" + miss.quote +
-            "\" - " + miss.reason + ")";
+    line += " (\"" + miss.quote + "\" - " + miss.reason + ")";
   }
+  if (htmlKeeps) line += "; with --html the page keeps its content";
   return line;
+}
+
+std::string WarningHead(const std::string& shownName, const NearMiss& at,
+                        bool error) {
+  std::string head = shownName;
+  if (at.found) {
+    head += ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
+  }
+  return head + (error ? ": error: " : ": warning: ");
 }
 
 std::string NotFound(Missing kind) { return SaidOf(kind).notFound; }
@@ -270,9 +283,11 @@ NearMiss FindPlace(Source& in, std::uint64_t offset) {
   Reader r(in);
   NearMiss place;
   place.line = 1;
+  place.column = 1;
   for (std::uint64_t at = 0; at < offset; ++at) {
     int c = r.Peek(0);
     if (c == kEndOfInput) return place;
+    place.column = c == '\n' ? 1 : place.column + 1;
     if (c == '\n') ++place.line;
     r.Next();
   }
@@ -283,19 +298,19 @@ NearMiss FindPlace(Source& in, std::uint64_t offset) {
 
 std::string CutWarning(const std::string& shownName, const Unended& cut,
                        const NearMiss& at) {
-  std::string what = cut.kind == Cut::kTag ? "a tag"
-                     : cut.kind == Cut::kComment
-                         ? "a comment"
-                         : "a <" + cut.element + "> element";
-  std::string line = shownName + ": the page ends inside " + what + ", so " +
+  std::string what = cut.kind == Cut::kTag       ? "a tag"
+                     : cut.kind == Cut::kComment ? "a comment"
+                                                 : "a <" + cut.element +
+                                                       "> element";
+  std::string line = WarningHead(shownName, at, false) +
+                     "the page ends inside " + what + ", so " +
                      (cut.kind == Cut::kElementText ? "its text" : "it") +
                      " and what follows were dropped";
   if (at.found) {
     std::string closer = cut.kind == Cut::kTag       ? "its '>'"
                          : cut.kind == Cut::kComment ? "its end"
                                                      : "</" + cut.element + ">";
-    line += " (line " + std::to_string(at.line) + ": \"" + at.quote +
-            "\" - the file ends before " + closer + ")";
+    line += " (\"" + at.quote + "\" - the file ends before " + closer + ")";
   }
   return line;
 }

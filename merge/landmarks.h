@@ -66,7 +66,8 @@ bool LosesContent(Role role, Missing kind);
 // it stands and why it was not taken.
 struct NearMiss {
   bool found = false;
-  std::uint64_t line = 0;  // from 1
+  std::uint64_t line = 0;    // from 1
+  std::uint64_t column = 0;  // from 1, in bytes
   std::string quote;       // at most 20 characters of it, shown safely
   const char* reason = "";
 };
@@ -78,24 +79,33 @@ struct NearMiss {
 // For kBodyTagUnclosed, the body tag itself. Reads in constant memory.
 NearMiss FindNearMiss(Source& in, Role role, Missing kind, std::uint64_t from);
 
-// The warning for `lack` in the file shown as `shownName`, without the
-// program's name: what was not found, what became of the page and, when
-// `miss` was found, where and why. For instance:
-//   rk.html: no head tag found, so nothing of the page was merged (line 1:
-//   "<head><meta charset=..." - the tag must be followed by a blank or a
-//   line end)
+// The warning for `lack` in the file shown as `shownName`, in the form
+// editors read: "FILE:LINE:COLUMN: warning: TEXT" at the nearest miss, when
+// one was found, else "FILE: warning: TEXT"; "error" for a lack that loses
+// content. It says what was not found, what became of the page and why the
+// miss was not taken; `htmlKeeps`: that --html would keep the page's
+// content. For instance:
+//   rk.html:1:1: error: no head tag found, so nothing of the page was
+//   merged ("<head><meta charset=..." - the tag must be followed by a blank
+//   or a line end); with --html the page keeps its content
 std::string Warning(const std::string& shownName, Role role, Missing kind,
-                    const NearMiss& miss);
+                    const NearMiss& miss, bool htmlKeeps);
 
-// The warning for a page whose parts were cut short at `cut`, without the
-// program's name; `at` says where, when it was found. For instance:
-//   p.html: the page ends inside a tag, so it and what follows were dropped
-//   (line 3: "<a href=\"x..." - the file ends before its '>')
+// The start of a warning or error about the file shown as `shownName`:
+// "FILE:LINE:COLUMN: warning: " at `at` when it was found, else
+// "FILE: warning: "; "error" when `error`.
+std::string WarningHead(const std::string& shownName, const NearMiss& at,
+                        bool error);
+
+// The warning for a page whose parts were cut short at `cut`, in the same
+// form; `at` says where, when it was found. For instance:
+//   p.html:3:5: warning: the page ends inside a tag, so it and what follows
+//   were dropped ("<a href=\"x..." - the file ends before its '>')
 std::string CutWarning(const std::string& shownName, const Unended& cut,
                        const NearMiss& at);
 
 // Reads `in` from its start to the character at `offset`, and gives its
-// line and a quote of what stands there.
+// line, column and a quote of what stands there.
 NearMiss FindPlace(Source& in, std::uint64_t offset);
 
 // What was not found, in words: "no head tag found", "no marker #### found".

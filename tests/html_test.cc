@@ -138,7 +138,7 @@ TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
         RunCommand(std::string(TEMBRIX_EXE) + " --html t.html p.html", "");
     EXPECT_EQ(run.status, 1) << c.templ;
     EXPECT_EQ(run.out, "Could not open t.html\n") << c.templ;
-    EXPECT_EQ(run.err, "tembrix: t.html: " + c.missing +
+    EXPECT_EQ(run.err, "t.html: error: " + c.missing +
                            ", so the template was not used\n")
         << c.templ;
     EXPECT_FALSE(Exists("temb/p.html"));
@@ -159,7 +159,7 @@ TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
   run = RunCommand(std::string(TEMBRIX_EXE) + " --html good.html p.html", "");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err,
-            "tembrix: p.html: no body content found, so the merged page has an "
+            "p.html: warning: no body content found, so the merged page has an "
             "empty body\ntembrix: 1 page: 0 lost content, 1 with warnings\n");
   // A page that ends inside markup says where; --strict fails on it.
   const struct {
@@ -167,19 +167,20 @@ TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
     std::string warning;
   } cuts[] = {
       {"<body>a\n<b title=\"x\n</body>",
-       "the page ends inside a tag, so it and what follows were dropped "
-       "(line 2: \"<b title=\"x\" - the file ends before its '>')"},
+       "2:1: warning: the page ends inside a tag, so it and what follows "
+       "were dropped (\"<b title=\"x\" - the file ends before its '>')"},
       {"<body>a<!-- note",
-       "the page ends inside a comment, so it and what follows were dropped "
-       "(line 1: \"<!-- note\" - the file ends before its end)"},
+       "1:8: warning: the page ends inside a comment, so it and what "
+       "follows were dropped (\"<!-- note\" - the file ends before its "
+       "end)"},
       {"<head><script>x",
-       "the page ends inside a <script> element, so it and what follows "
-       "were dropped (line 1: \"<script>x\" - the file ends before "
+       "1:7: warning: the page ends inside a <script> element, so it and "
+       "what follows were dropped (\"<script>x\" - the file ends before "
        "</script>)"},
       {"<head>\n\n<TITLE>Hi",
-       "the page ends inside a <title> element, so its text and what "
-       "follows were dropped (line 3: \"<TITLE>Hi\" - the file ends before "
-       "</title>)"},
+       "3:1: warning: the page ends inside a <title> element, so its text "
+       "and what follows were dropped (\"<TITLE>Hi\" - the file ends "
+       "before </title>)"},
   };
   for (const auto& c : cuts) {
     WriteFile("p.html", c.page);
@@ -188,7 +189,7 @@ TEST_F(Html, TemplatesWithoutTheirLandmarksAreNotUsed) {
           std::string(TEMBRIX_EXE) + " --html " + strict + "good.html p.html",
           "");
       EXPECT_EQ(run.status, *strict ? 1 : 0) << c.page;
-      EXPECT_EQ(run.err, "tembrix: p.html: " + c.warning +
+      EXPECT_EQ(run.err, "p.html:" + c.warning +
                              "\ntembrix: 1 page: 0 lost content, 1 with "
                              "warnings\n")
           << c.page;

@@ -92,7 +92,9 @@ ProgramRun RunTembrix(const std::string& consoleInput) {
   // Only warnings of missing landmarks go to stderr from the menu.
   std::istringstream err(run.err);
   for (std::string line; std::getline(err, line);) {
-    EXPECT_TRUE(line.rfind("tembrix: ", 0) == 0 &&
+    bool warning = line.find(": warning: ") != std::string::npos ||
+                   line.find(": error: ") != std::string::npos;
+    EXPECT_TRUE(warning &&
                 (line.find(" found, so ") != std::string::npos ||
                  line.find(" never closed by '>', so ") != std::string::npos))
         << line;

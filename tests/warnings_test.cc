@@ -35,84 +35,85 @@ TEST_F(Warnings, EachMissingLandmarkWithItsNearestMiss) {
   } cases[] = {
       // The page's landmarks.
       {kTemplate, "<html>\n<head><meta charset=\"utf-8\">\n<body>\nx\n",
-       "tembrix: p.html: no head tag found, so nothing of the page was merged "
-       "(line 2: \"<head><meta charset=...\" - the tag must be followed by a "
-       "blank or a line end)\n",
+       "p.html:2:1: error: no head tag found, so nothing of the page was m"
+       "erged (\"<head><meta charset=...\" - the tag must be followed by a"
+       " blank or a line end); with --html the page keeps its content\n",
        1},
       {kTemplate, "<Head>\n</head>\n<body>\n",
-       "tembrix: p.html: no head tag found, so nothing of the page was merged "
-       "(line 1: \"<Head>\" - the tag must be all in lower or all in upper "
-       "case)\n",
+       "p.html:1:1: error: no head tag found, so nothing of the page was m"
+       "erged (\"<Head>\" - the tag must be all in lower or all in upper c"
+       "ase); with --html the page keeps its content\n",
        1},
       {kTemplate, "<html><head>\n",
-       "tembrix: p.html: no head tag found, so nothing of the page was merged "
-       "(line 1: \"<head>\" - the tag must stand after a blank or a line "
-       "end)\n",
+       "p.html:1:7: error: no head tag found, so nothing of the page was m"
+       "erged (\"<head>\" - the tag must stand after a blank or a line end"
+       ")\n",
        1},
       {kTemplate, "<head lang=en>\n",
-       "tembrix: p.html: no head tag found, so nothing of the page was merged "
-       "(line 1: \"<head lang=en>\" - the tag must be exactly <head>, with "
-       "nothing inside)\n",
+       "p.html:1:1: error: no head tag found, so nothing of the page was m"
+       "erged (\"<head lang=en>\" - the tag must be exactly <head>, with n"
+       "othing inside)\n",
        1},
       {kTemplate, "",
-       "tembrix: p.html: no head tag found, so nothing of the "
-       "page was merged\n",
+       "p.html: error: no head tag found, so nothing of the page was merge"
+       "d\n",
        1},
       {kTemplate, "<head>\n<title>x</title></head>\n<body>\n</body>\n",
-       "tembrix: p.html: no closing head tag found, so the page's body was "
-       "merged into its head (line 2: \"</head>\" - a tag "
-       "before it in the same word hides it: put a blank or a line end "
-       "before it)\n",
+       "p.html:2:17: warning: no closing head tag found, so the page's bod"
+       "y was merged into its head (\"</head>\" - a tag before it in the s"
+       "ame word hides it: put a blank or a line end before it); with --ht"
+       "ml the page keeps its content\n",
        0},
       {kTemplate, "<head>\n</head>\n<body><div>\nx\n</body>\n",
-       "tembrix: p.html: no body tag found, so the page's body was dropped "
-       "(line 3: \"<body><div>\" - the tag must be followed by a blank or a "
-       "line end)\n",
+       "p.html:3:1: error: no body tag found, so the page's body was dropp"
+       "ed (\"<body><div>\" - the tag must be followed by a blank or a lin"
+       "e end); with --html the page keeps its content\n",
        1},
       {kTemplate, "<head>\n</head>\n<body>\n<p>x</p></body>\n",
-       "tembrix: p.html: no closing body tag found, so the page's tail after "
-       "its body was copied into the frame (line 4: \"</body>\" - a "
-       "tag before it in the same word hides it: put a blank or a line end "
-       "before it)\n",
+       "p.html:4:9: warning: no closing body tag found, so the page's tail"
+       " after its body was copied into the frame (\"</body>\" - a tag bef"
+       "ore it in the same word hides it: put a blank or a line end before"
+       " it); with --html the page keeps its content\n",
        0},
       {kTemplate, "<head>\n</head>\n<body>\nx\n</body></html>\n",
-       "tembrix: p.html: no closing body tag found, so the page's tail after "
-       "its body was copied into the frame (line 5: \"</body></html>\" - the "
-       "tag must be followed by a blank or a line end)\n",
+       "p.html:5:1: warning: no closing body tag found, so the page's tail"
+       " after its body was copied into the frame (\"</body></html>\" - th"
+       "e tag must be followed by a blank or a line end); with --html the "
+       "page keeps its content\n",
        0},
       // The template's landmarks.
       {"<html>\n<head><title>T</title>\n</head>\n<body>\n####\n", kPage,
-       "tembrix: t.html: no head tag found, so the page follows the end of "
-       "the template, with no body tag (line 2: \"<head><title>T</titl...\" "
-       "- the tag must be followed by a blank or a line end)\n",
+       "t.html:2:1: warning: no head tag found, so the page follows the en"
+       "d of the template, with no body tag (\"<head><title>T</titl...\" -"
+       " the tag must be followed by a blank or a line end)\n",
        0},
       {"<head>\n</head>\n<Body>\n####\n", kPage,
-       "tembrix: t.html: no body tag found, so the template's frame after "
-       "its head was dropped (line 3: \"<Body>\" - the tag must be all in "
-       "lower or all in upper case)\n",
+       "t.html:3:1: error: no body tag found, so the template's frame afte"
+       "r its head was dropped (\"<Body>\" - the tag must be all in lower "
+       "or all in upper case)\n",
        1},
       {"<head>\n</head>\n<body class=x\n####\n", kPage,
-       "tembrix: t.html: the body tag is never closed by '>', so the rest of "
-       "the template and the page's body ended up inside it (line 3: \"<body "
+       "t.html:3:1: error: the body tag is never closed by '>', so the res"
+       "t of the template and the page's body ended up inside it (\"<body "
        "class=x\" - no '>' ever closes it)\n",
        1},
       {"<head>\n<body>\n<td>#####</td>\n", kPage,
-       "tembrix: t.html: no marker #### found, so the page's body follows "
-       "the end of the template (line 3: \"#####</td>\" - the marker must be "
-       "exactly four '#')\n",
+       "t.html:3:5: warning: no marker #### found, so the page's body foll"
+       "ows the end of the template (\"#####</td>\" - the marker must be e"
+       "xactly four '#')\n",
        0},
       {"<head>\n<body>\n#\n####\n", kPage,
-       "tembrix: t.html: no marker #### found, so the page's body follows "
-       "the end of the template (line 4: \"####\" - a lone '#' before it "
-       "hides it)\n",
+       "t.html:4:1: warning: no marker #### found, so the page's body foll"
+       "ows the end of the template (\"####\" - a lone '#' before it hides"
+       " it)\n",
        0},
       {"<head>\n<body>\n<td>####</td>\n", kPage,
-       "tembrix: t.html: no marker #### found, so the page's body follows "
-       "the end of the template (line 3: \"####</td>\" - the marker must be "
-       "followed by a blank or a line end)\n",
+       "t.html:3:5: warning: no marker #### found, so the page's body foll"
+       "ows the end of the template (\"####</td>\" - the marker must be fo"
+       "llowed by a blank or a line end)\n",
        0},
       {"<head>\n<body>\n</body>\n", kPage,
-       "tembrix: t.html: no marker #### found, so the page's body follows "
+       "t.html: warning: no marker #### found, so the page's body follows "
        "the end of the template\n",
        0},
       {kTemplate, kPage, "", 0},
@@ -151,9 +152,9 @@ TEST_F(Warnings, TemplateWarnsOnceAndStrictFailsOnEveryWarning) {
   WriteFile("b.html", kPage);
   WriteFile("list.txt", "a.html b.html\n");
   const std::string says =
-      "tembrix: t.html: no marker #### found, so the page's body follows the "
-      "end of the template (line 3: \"#####\" - the marker must be exactly "
-      "four '#')\n";
+      "t.html:3:1: warning: no marker #### found, so the page's body follows "
+      "the end of the template (\"#####\" - the marker must be exactly four "
+      "'#')\n";
   ProgramRun run = RunArgs("t.html --list list.txt");
   EXPECT_EQ(run.err,
             says + "tembrix: 2 pages: 0 lost content, 2 with warnings\n");
