@@ -12,11 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -148,6 +150,9 @@ constexpr int kStopCount = sizeof kStopSignals / sizeof kStopSignals[0];
 struct sigaction previous[kStopCount];
 
 void PutTerminalBackAndStop(int sig) {
+  // What was typed ahead must not reach the next reader of the terminal
+  // (a shell would run it) when the program is ended from outside.
+  if (sig == SIGTERM || sig == SIGHUP) tcflush(STDIN_FILENO, TCIFLUSH);
   tcsetattr(STDIN_FILENO, TCSANOW, &terminalBefore);
   for (int i = 0; i < kStopCount; ++i) {
     if (kStopSignals[i] == sig) sigaction(sig, &previous[i], nullptr);
@@ -155,12 +160,14 @@ void PutTerminalBackAndStop(int sig) {
   raise(sig);  // delivered as this handler returns
 }
 
-void InstallHandler(int sig, void (*handler)(int), struct sigaction* was) {
+// `restart`: the editor's read goes on after the handler returns; else it
+// is interrupted, for the read loop to see what the handler noted.
+void InstallHandler(int sig, void (*handler)(int), struct sigaction* was,
+                    bool restart = true) {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = handler;
-  // The editor's read goes on after a handler that returns.
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = restart ? SA_RESTART : 0;
   sigemptyset(&action.sa_mask);
   sigaction(sig, &action, was);
 }
@@ -173,16 +180,50 @@ void SuspendAtPrompt(int) {
   raise(SIGTSTP);
 }
 
+// The editor is told of these in the read loop (ReadCharacter): a handler
+// may only note them.
+volatile std::sig_atomic_t continued = 0;
+volatile std::sig_atomic_t resized = 0;
+
 void ContinueAtPrompt(int) {
   InstallHandler(SIGTSTP, SuspendAtPrompt, nullptr);
-  // The editor still takes the terminal for its own: it is told that it
-  // is not, then takes it again.
-  el_set(editing, EL_PREP_TERM, 0);
-  el_set(editing, EL_PREP_TERM, 1);
-  el_set(editing, EL_REFRESH);
+  continued = 1;
 }
 
-void ResizeAtPrompt(int) { el_resize(editing); }
+void ResizeAtPrompt(int) { resized = 1; }
+
+// The editor's reading of one character from the terminal: a byte at a
+// time, decoded as the locale says, telling the editor between reads what
+// the signal handlers noted.
+int ReadCharacter(EditLine* editor, wchar_t* out) {
+  static std::mbstate_t state;
+  for (;;) {
+    if (continued) {
+      continued = 0;
+      // The editor still takes the terminal for its own: it is told that
+      // it is not, then takes it again.
+      el_set(editor, EL_PREP_TERM, 0);
+      el_set(editor, EL_PREP_TERM, 1);
+      el_set(editor, EL_REFRESH);
+    }
+    if (resized) {
+      resized = 0;
+      el_resize(editor);
+    }
+    char byte;
+    ssize_t got = read(STDIN_FILENO, &byte, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return static_cast<int>(got);
+    std::size_t used = std::mbrtowc(out, &byte, 1, &state);
+    if (used == static_cast<std::size_t>(-2)) continue;  // more bytes to come
+    if (used == static_cast<std::size_t>(-1)) {
+      // Not a character of the locale: the byte stands for itself.
+      state = std::mbstate_t();
+      *out = static_cast<unsigned char>(byte);
+    }
+    return 1;
+  }
+}
 
 // The signal handlers of a prompt, for as long as a line is read.
 class SignalsAtPrompt {
@@ -198,8 +239,8 @@ class SignalsAtPrompt {
       }
     }
     InstallHandler(SIGTSTP, SuspendAtPrompt, &tstp_);
-    InstallHandler(SIGCONT, ContinueAtPrompt, &cont_);
-    InstallHandler(SIGWINCH, ResizeAtPrompt, &winch_);
+    InstallHandler(SIGCONT, ContinueAtPrompt, &cont_, false);
+    InstallHandler(SIGWINCH, ResizeAtPrompt, &winch_, false);
   }
   ~SignalsAtPrompt() {
     for (int i = 0; i < kStopCount; ++i)
@@ -235,6 +276,7 @@ class EditedLines : public std::streambuf {
     el_set(editor_, EL_EDITOR, "emacs");
     el_set(editor_, EL_PROMPT, NoPrompt);
     el_set(editor_, EL_HIST, history, history_);
+    el_set(editor_, EL_GETCFN, ReadCharacter);
     // Functions are named in wide characters: the library keeps these
     // names as they are, where it would copy narrow ones and never free them.
     el_wset(editor_, EL_ADDFN, L"tembrix-complete", L"Complete a file name",

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -25,7 +26,7 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 }
 
 // A fresh name for a temporary file in `folder` (empty, or ending in a
-// separator): ".tembrix-" and six random letters or digits.
+// separator): this run's TempPrefix and six random letters or digits.
 std::string TempNameIn(const std::string& folder) {
   static const char kChars[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -42,7 +43,7 @@ std::string TempNameIn(const std::string& folder) {
          << 16) ^
         1;
   }
-  std::string name = folder + ".tembrix-";
+  std::string name = folder + TempPrefix();
   for (int i = 0; i < 6; ++i) {
     state ^= state << 13;  // xorshift: cheap, and plenty for a name
     state ^= state >> 7;
@@ -321,6 +322,10 @@ bool Sink::StartTemporary() {
   // A fresh name each time, created exclusively, so that a link or a file of
   // that name is never used.
   std::string folder = FolderOf(file_->finalName);
+  // What a cut run left in the folder goes the first time a run writes
+  // there.
+  static std::set<std::string> cleaned;
+  if (cleaned.insert(folder).second) RemoveStaleTemps(folder);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string tempName = TempNameIn(folder);
     FileHandle temp =

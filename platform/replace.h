@@ -82,6 +82,17 @@ bool CloseTemp(FileHandle file, bool flush);
 bool PutInPlace(const std::string& tempName, const std::string& finalName,
                 bool writeThrough);
 
+// The start of this run's temporary files' names: ".tembrix-", the boot
+// of the system (where it can be told) and the process, each followed by a
+// dash, so that a later run can tell files no running writer still uses.
+std::string TempPrefix();
+
+// Removes the temporary files in `folder` (empty: the current folder) that
+// an earlier run left and no running tembrix can still be using: those of
+// another boot, and those of a process that no longer runs. Files of a
+// process that runs, and names of another form, stay.
+void RemoveStaleTemps(const std::string& folder);
+
 // Removes a temporary file and drops the stop handler's note of it.
 void RemoveTemp(const std::string& tempName);
 

@@ -2,18 +2,22 @@
 // read and written as they are, outputs are replaced by rename.
 #include "platform/system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -43,6 +47,9 @@ std::vector<std::string> tempsNoted;
 
 void RemoveTempsAndDie(int sig) {
   for (const std::string& name : tempsNoted) unlink(name.c_str());
+  // Ended from outside, what was typed ahead at a terminal must not reach
+  // its next reader (a shell would run it); elsewhere this does nothing.
+  if (sig == SIGTERM || sig == SIGHUP) tcflush(STDIN_FILENO, TCIFLUSH);
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
@@ -312,6 +319,55 @@ bool PutInPlace(const std::string& tempName, const std::string& finalName,
   }
   Forget(tempName);
   return true;
+}
+
+std::string TempPrefix() {
+  static const std::string prefix = [] {
+    // The boot's identity: the first hex digits of its random id, "0"
+    // where the system gives none.
+    std::string boot;
+    std::ifstream id("/proc/sys/kernel/random/boot_id");
+    for (char c; boot.size() < 12 && id.get(c);) {
+      if (std::isxdigit(static_cast<unsigned char>(c))) boot += c;
+    }
+    if (boot.empty()) boot = "0";
+    return ".tembrix-" + boot + "-" + std::to_string(getpid()) + "-";
+  }();
+  return prefix;
+}
+
+void RemoveStaleTemps(const std::string& folder) {
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  const std::string ours = TempPrefix();
+  const std::string boot = ours.substr(9, ours.find('-', 9) - 9);
+  while (const dirent* entry = readdir(dir)) {
+    // ".tembrix-BOOT-PID-XXXXXX"
+    std::string name = entry->d_name;
+    std::size_t bootEnd = name.find('-', 9);
+    std::size_t pidEnd = bootEnd == std::string::npos
+                             ? std::string::npos
+                             : name.find('-', bootEnd + 1);
+    if (name.compare(0, 9, ".tembrix-") != 0 || pidEnd == std::string::npos ||
+        name.size() != pidEnd + 7) {
+      continue;
+    }
+    std::string pid = name.substr(bootEnd + 1, pidEnd - bootEnd - 1);
+    if (pid.empty() || pid.size() > 9 ||
+        pid.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    bool sameBoot = name.compare(9, bootEnd - 9, boot) == 0 && boot != "0";
+    pid_t writer = static_cast<pid_t>(std::stol(pid));
+    bool running = writer == getpid() || kill(writer, 0) == 0 || errno == EPERM;
+    if (sameBoot ? running : (boot == "0" && running)) continue;
+    std::string path = folder + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      unlink(path.c_str());
+    }
+  }
+  closedir(dir);
 }
 
 void RemoveTemp(const std::string& tempName) {

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "platform/replace.h"
 #include "platform/text.h"
@@ -318,6 +319,45 @@ bool PutInPlace(const std::string& tempName, const std::string& finalName,
   }
   tempPath[0] = L'\0';
   return true;
+}
+
+std::string TempPrefix() {
+  // Windows gives no boot identity that every process reads alike: "0",
+  // and the process alone tells whether a file is still in use.
+  static const std::string prefix =
+      ".tembrix-0-" + std::to_string(GetCurrentProcessId()) + "-";
+  return prefix;
+}
+
+void RemoveStaleTemps(const std::string& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search =
+      FindFirstFileW(SystemPath(folder + ".tembrix-0-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    // ".tembrix-0-PID-XXXXXX"
+    std::string name = Narrow(found.cFileName);
+    std::size_t pidEnd = name.find('-', 11);
+    if (pidEnd == std::string::npos || name.size() != pidEnd + 7 ||
+        pidEnd == 11 || pidEnd > 21 ||
+        name.find_first_not_of("0123456789", 11) != pidEnd ||
+        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      continue;
+    }
+    DWORD pid = static_cast<DWORD>(std::stoul(name.substr(11, pidEnd - 11)));
+    bool running = pid == GetCurrentProcessId();
+    if (HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid)) {
+      DWORD code = 0;
+      running = GetExitCodeProcess(process, &code) == 0 || code == STILL_ACTIVE;
+      CloseHandle(process);
+    } else {
+      // Denied: a process of another user runs under that number.
+      running |= GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    if (!running) DeleteFileW(SystemPath(folder + name).c_str());
+  } while (FindNextFileW(search, &found) != 0);
+  FindClose(search);
 }
 
 void RemoveTemp(const std::string& tempName) {

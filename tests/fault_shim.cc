@@ -1,7 +1,7 @@
 // A fault-injection layer for the real program, loaded with LD_PRELOAD. It
 // makes one system call fail on files whose path holds a chosen text:
-//   FAULT_CALL   read, write, close, open, rename, lseek, fchmod, fchown,
-//                fdatasync, fsync or syncfs
+//   FAULT_CALL   read, pread, write, close, open, rename, lseek, fchmod,
+//                fchown, fdatasync, fsync or syncfs
 //   FAULT_PATH   text the path must hold
 //   FAULT_AFTER  read and write: bytes that pass before the fault, which then
 //                stays on that one file until it is closed; the others:
@@ -9,7 +9,8 @@
 //   FAULT_ERRNO  the error number to fail with
 //   FAULT_SLOW_US  instead of failing, sleep this long before each write
 //   FAULT_SIGNAL   open and rename: instead of failing, the call is made and
-//                this signal is then sent to the process
+//                this signal is then sent to the process; write: the signal
+//                is sent when the bytes have passed, before the next write
 // A failing close closes the file first, as Linux does.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -105,7 +106,10 @@ bool FailsOnFd(const char* call, int fd) {
 template <typename Call>
 ssize_t PassBytes(int fd, size_t size, Call call) {
   long allowed = Allow(fd, size);
-  if (allowed < 0) {
+  if (allowed < 0 && State().signal != 0) {
+    kill(getpid(), State().signal);
+    allowed = static_cast<long>(size);  // a signal that is caught goes on
+  } else if (allowed < 0) {
     errno = State().error;
     return -1;
   }
@@ -139,6 +143,13 @@ ssize_t read(int fd, void* data, size_t size) {
   auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
   if (!Is("read") || !Tracked(fd)) return real(fd, data, size);
   return PassBytes(fd, size, [&](size_t n) { return real(fd, data, n); });
+}
+
+ssize_t pread(int fd, void* data, size_t size, off_t offset) {
+  auto real = Real<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+  if (!Is("pread") || !Tracked(fd)) return real(fd, data, size, offset);
+  return PassBytes(fd, size,
+                   [&](size_t n) { return real(fd, data, n, offset); });
 }
 
 ssize_t write(int fd, const void* data, size_t size) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -177,23 +178,64 @@ TEST_F(Replace, KilledRunLeavesTheEarlierPageWhole) {
   while (big.size() < 4 << 20) big += "<p>a line of the page</p>\n";
   WriteFile("big.html", big);
   WriteFile("temb/big.html", kOld);
-  // Slow writes, so the kill lands while the temporary file is written.
-  // The console is a FIFO held open, so the program waits at its menu.
+  // Killed when a megabyte of the temporary file is written.
   ProgramRun run = RunCommand(
-      std::string("bash -c 'mkfifo console; env LD_PRELOAD=") +
-          TEMBRIX_FAULT_SHIM +
-          " ASAN_OPTIONS=verify_asan_link_order=0 FAULT_PATH=.tembrix- "
-          "FAULT_SLOW_US=2000 " +
-          TEMBRIX_EXE +
-          " < console > /dev/null & pid=$!; exec 3> console; "
-          "echo \"a t.html big.html\" >&3; for i in $(seq 1000); do "
-          "[ -s \"$(ls -d temb/.tembrix-* 2>/dev/null | head -n 1)\" ] && "
-          "break; sleep 0.01; done; kill -9 $pid; wait; rm console'",
+      std::string("bash -c 'env LD_PRELOAD=") + TEMBRIX_FAULT_SHIM +
+          " ASAN_OPTIONS=verify_asan_link_order=0 FAULT_CALL=write "
+          "FAULT_PATH=.tembrix- FAULT_AFTER=1048576 FAULT_SIGNAL=9 " +
+          TEMBRIX_EXE + " t.html big.html > /dev/null; echo $? > status'",
       "");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile("status"), "137\n");
   EXPECT_EQ(ReadFile("temb/big.html"), kOld);
-  // The temporary file is left, harmless: hidden and recognisable.
+  // The temporary file is left, hidden and recognisable, and the next run
+  // that writes into the folder removes it, for no process uses it now.
   EXPECT_EQ(TempsLeft(), 1);
+  run = RunCommand(std::string(TEMBRIX_EXE) + " t.html in.html", "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(TempsLeft(), 0);
+}
+
+TEST_F(Replace, EarlierPageThatCannotBeReadBackKeepsItself) {
+  // The merged page equals the earlier one for more than a block, then
+  // differs: what was equal is read back from the earlier page, and a
+  // failed read there fails the page, whose earlier content stays.
+  const std::string body(300 * 1024, 'b');
+  WriteFile("big.html", "<head> </head> <body> " + body + " </body>");
+  ASSERT_EQ(RunCommand(std::string(TEMBRIX_EXE) + " t.html big.html", "").status,
+            0);
+  std::string earlier = ReadFile("temb/big.html");
+  earlier[earlier.size() - 20] = 'X';
+  WriteFile("temb/big.html", earlier);
+  ProgramRun run = RunWithFault(
+      "FAULT_CALL=pread FAULT_PATH=temb/big.html FAULT_AFTER=1000", "",
+      "t.html big.html");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "tembrix: temb/big.html: Input/output error\n");
+  EXPECT_EQ(ReadFile("temb/big.html"), earlier);
+  EXPECT_EQ(TempsLeft(), 0);
+}
+
+TEST_F(Replace, OnlyTemporaryFilesNoRunUsesAreRemoved) {
+  // Names as a run writes them: the boot, the process, six characters.
+  std::string boot = ReadFile("/proc/sys/kernel/random/boot_id");
+  boot.erase(std::remove(boot.begin(), boot.end(), '-'), boot.end());
+  boot = boot.substr(0, 12);
+  if (boot.size() < 12) GTEST_SKIP() << "no boot id";
+  const std::string live = std::to_string(getpid());
+  const struct {
+    std::string name;
+    bool stays;
+  } files[] = {
+      {".tembrix-" + boot + "-" + live + "-abcdef", true},  // a live writer
+      {".tembrix-" + boot + "-999999999-abcdef", false},   // no such process
+      {".tembrix-0123456789ab-" + live + "-abcdef", false},  // another boot
+      {".tembrix-abcdef", true},        // the form of an earlier version
+      {".tembrix-" + boot + "-x-abcdef", true},  // not a name a run writes
+  };
+  for (const auto& f : files) WriteFile("temb/" + f.name, "left");
+  ProgramRun run = RunCommand(std::string(TEMBRIX_EXE) + " t.html in.html", "");
+  EXPECT_EQ(run.status, 0);
+  for (const auto& f : files) EXPECT_EQ(Exists("temb/" + f.name), f.stays) << f.name;
 }
 
 TEST_F(Replace, TwoRunsAtOnceLeaveWholePages) {
@@ -205,10 +247,13 @@ TEST_F(Replace, TwoRunsAtOnceLeaveWholePages) {
     list += name + "\n";
   }
   WriteFile("list.txt", list);
+  // Each run's status counts: none may remove another's files.
   ProgramRun run = RunCommand(
-      std::string("bash -c 'for t in t.html t2.html t.html t2.html; do echo "
-                  "\"l $t list.txt q\" | ") +
-          TEMBRIX_EXE + " > /dev/null & done; wait'",
+      std::string("bash -c 'for t in t.html t2.html t.html t2.html; do "
+                  "(echo \"l $t list.txt q\" | ") +
+          TEMBRIX_EXE +
+          " > /dev/null) & pids+=($!); done; s=0; for p in ${pids[@]}; do "
+          "wait $p || s=1; done; exit $s'",
       "");
   EXPECT_EQ(run.status, 0);
   int wrong = 0;

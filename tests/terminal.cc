@@ -1,9 +1,11 @@
 #include "tests/terminal.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,4 +101,12 @@ bool Terminal::ReadSome() {
   if (got <= 0) return false;
   screen_.append(data, static_cast<std::size_t>(got));
   return true;
+}
+
+int Terminal::TypedAhead() {
+  int fd = open(ptsname(master_), O_RDWR | O_NOCTTY);
+  int waiting = -1;
+  if (fd >= 0 && ioctl(fd, FIONREAD, &waiting) != 0) waiting = -1;
+  if (fd >= 0) close(fd);
+  return waiting;
 }

@@ -36,6 +36,9 @@ class Terminal {
   // True when the terminal's settings are those it had at the start.
   bool SettingsAsBefore();
 
+  // How many bytes typed are still waiting for a reader of the terminal.
+  int TypedAhead();
+
   pid_t pid() const { return pid_; }
   const std::string& screen() const { return screen_; }
 

@@ -77,6 +77,26 @@ TEST_F(AtATerminal, SignalsAtAPromptLeaveTheTerminalAsItWas) {
   }
 }
 
+TEST_F(AtATerminal, StopFromOutsideDropsWhatWasTypedAhead) {
+  for (int sig : {SIGTERM, SIGHUP}) {
+    Terminal t({TEMBRIX_EXE}, "xterm");
+    ASSERT_TRUE(t.WaitFor("Quit (Q)") && t.WaitForEditor());
+    t.Type("a\r");
+    ASSERT_TRUE(t.WaitFor("(or ! to quit to menu)") && t.WaitForEditor());
+    // Typed while the program does not read: a name half typed, then a
+    // line a shell would run.
+    kill(t.pid(), SIGSTOP);
+    t.Type("tem");
+    t.Type("plate.html\rtouch typed-ahead\r");
+    kill(t.pid(), sig);
+    kill(t.pid(), SIGCONT);
+    int status = t.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
+    EXPECT_TRUE(t.SettingsAsBefore()) << sig;
+    EXPECT_EQ(t.TypedAhead(), 0) << sig;
+  }
+}
+
 TEST_F(AtATerminal, TerminalOfUnknownTypeIsReadAsItIs) {
   for (const char* term : {"dumb", "no-such-terminal"}) {
     SCOPED_TRACE(term);
