@@ -134,7 +134,16 @@ def one_cut(exe, work, site, system, delay, refs, extra):
         status = proc.wait()
         run(["umount", mnt])
         run(["mount"] + options + [dev, mnt])
-        return check(mnt, refs, ended, status)
+        problems, summary = check(mnt, refs, ended, status)
+        if not ended:
+            # The next run removes what the cut one left: its process is gone.
+            run([exe, "tB.html", "--list", "list.txt"], cwd=mnt)
+            temps = [n for n in os.listdir(os.path.join(mnt, "temb"))
+                     if n.startswith(".tembrix-")]
+            if temps:
+                problems.append(f"{len(temps)} temporary files left after the "
+                                "next run")
+        return problems, summary
     finally:
         subprocess.run(["umount", mnt], stderr=subprocess.DEVNULL)
         subprocess.run(["losetup", "-d", dev])

@@ -243,9 +243,10 @@ TEST_F(Windows, WarningsNameTheFileAndLineOfAMiss) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err,
-            Crlf("tembrix: \xd0\xb6.html: no head tag found, so nothing of "
-                 "the page was merged (line 2: \"<head><meta charset=...\" - "
-                 "the tag must be followed by a blank or a line end)\n"
+            Crlf("\xd0\xb6.html:2:1: error: no head tag found, so nothing of "
+                 "the page was merged (\"<head><meta charset=...\" - the tag "
+                 "must be followed by a blank or a line end); with --html "
+                 "the page keeps its content\n"
                  "tembrix: 1 page: 1 lost content, 0 with warnings\n"));
   EXPECT_FALSE(Exists("temb/\xd0\xb6.html"));
 }
@@ -311,6 +312,20 @@ TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
     EXPECT_NE(entry.path().filename().string().rfind(".tembrix-", 0), 0u)
         << "temporary file left: " << entry.path();
   }
+}
+
+TEST_F(Windows, TemporaryFilesOfEndedRunsAreRemoved) {
+  MakeSite();
+  // A process number no Windows process has, and the form of an earlier
+  // version: the first goes with the next write into the folder.
+  WriteFile("temb/.tembrix-0-4294967290-abcdef", "left");
+  WriteFile("temb/.tembrix-abcdef", "left");
+  ProgramRun run = RunCommand(
+      std::string("wine ") + TEMBRIX_WINDOWS_EXE + " t.html in.html", "", 300);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile("temb/in.html"), kMerged);
+  EXPECT_FALSE(Exists("temb/.tembrix-0-4294967290-abcdef"));
+  EXPECT_TRUE(Exists("temb/.tembrix-abcdef"));
 }
 
 TEST_F(Windows, UnchangedOutputsAreLeftUntouched) {
