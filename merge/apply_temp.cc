@@ -435,8 +435,8 @@ bool MergeRun::SayUnwritten() const {
       SayFailure("Could not write ", page.outputName, ErrorText(page.error));
       continue;
     }
-    WriteErrorLine("tembrix: " + ShownName(page.outputName) +
-                   ": the page was replaced, but its folder could not be "
+    WriteErrorLine(WarningHead(ShownName(page.outputName), NearMiss(), true) +
+                   "the page was replaced, but its folder could not be "
                    "flushed to the disk: " +
                    ErrorText(page.error));
   }
