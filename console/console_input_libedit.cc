@@ -186,7 +186,7 @@ volatile std::sig_atomic_t continued = 0;
 volatile std::sig_atomic_t resized = 0;
 
 void ContinueAtPrompt(int) {
-  InstallHandler(SIGTSTP, SuspendAtPrompt, nullptr);
+  InstallHandler(SIGTSTP, SuspendAtPrompt, nullptr, false);
   continued = 1;
 }
 
@@ -238,7 +238,9 @@ class SignalsAtPrompt {
         sigaction(kStopSignals[i], &previous[i], nullptr);
       }
     }
-    InstallHandler(SIGTSTP, SuspendAtPrompt, &tstp_);
+    // The read that a stop interrupts comes back, so that the editor takes
+    // the terminal again at once when the program is continued.
+    InstallHandler(SIGTSTP, SuspendAtPrompt, &tstp_, false);
     InstallHandler(SIGCONT, ContinueAtPrompt, &cont_, false);
     InstallHandler(SIGWINCH, ResizeAtPrompt, &winch_, false);
   }

@@ -107,8 +107,10 @@ Move Step(Phase phase, const HtmlToken& t, PageParts* parts) {
 // The tokenizer's states follow the HTML standard's where they decide where
 // markup ends: a quote opens a value only after an attribute's '=', a '='
 // before any name starts one, and "<!--" ends at "-->" from its first dash
-// or at "--!>" after it. Each state looks for the next byte that matters
-// to it by a search over the view, not byte by byte.
+// or at "--!>" after it. Text, quoted values, comments and the text of an
+// element read whole are passed by a search for the next byte that matters
+// in their state; names and the space between attributes byte by byte,
+// through one table of byte classes.
 
 HtmlTokenizer::HtmlTokenizer(Source& file, bool findMarkers)
     : source_(file), findMarkers_(findMarkers) {

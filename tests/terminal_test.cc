@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -75,6 +76,32 @@ TEST_F(AtATerminal, SignalsAtAPromptLeaveTheTerminalAsItWas) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
     EXPECT_TRUE(t.SettingsAsBefore()) << sig;
   }
+}
+
+TEST_F(AtATerminal, ContinuedOrResizedTheEditorHasTheTerminalAgain) {
+  Terminal t({TEMBRIX_EXE}, "xterm");
+  ASSERT_TRUE(t.WaitFor("Quit (Q)") && t.WaitForEditor());
+  t.Type("a\r");
+  ASSERT_TRUE(t.WaitFor("(or ! to quit to menu)") && t.WaitForEditor());
+  t.Type("te");
+  ASSERT_TRUE(t.WaitFor("te"));
+  // Told to stop (which a session of its own ignores, putting the terminal
+  // back), continued, then resized: the editor has the terminal again at
+  // once, and Tab still completes.
+  kill(t.pid(), SIGTSTP);
+  usleep(200 * 1000);
+  kill(t.pid(), SIGCONT);
+  ASSERT_TRUE(t.WaitForEditor());
+  kill(t.pid(), SIGWINCH);
+  t.Type("mpl\t\r");
+  ASSERT_TRUE(t.WaitFor("file to process") && t.WaitForEditor());
+  t.Type("pages/abc.html\r");
+  ASSERT_TRUE(t.WaitFor("Successfully opened temb/pages/abc.html"));
+  ASSERT_TRUE(t.WaitFor("Quit (Q)") && t.WaitForEditor());
+  t.Type("q\r");
+  int status = t.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(t.SettingsAsBefore());
 }
 
 TEST_F(AtATerminal, StopFromOutsideDropsWhatWasTypedAhead) {
