@@ -357,10 +357,13 @@ void RemoveStaleTemps(const std::string& folder) {
         pid.find_first_not_of("0123456789") != std::string::npos) {
       continue;
     }
-    bool sameBoot = name.compare(9, bootEnd - 9, boot) == 0 && boot != "0";
+    // A file of another boot is stale; where either boot is unknown, the
+    // process alone tells.
+    std::string fileBoot = name.substr(9, bootEnd - 9);
+    bool otherBoot = fileBoot != boot && fileBoot != "0" && boot != "0";
     pid_t writer = static_cast<pid_t>(std::stol(pid));
     bool running = writer == getpid() || kill(writer, 0) == 0 || errno == EPERM;
-    if (sameBoot ? running : (boot == "0" && running)) continue;
+    if (!otherBoot && running) continue;
     std::string path = folder + name;
     struct stat st;
     if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {

@@ -229,6 +229,8 @@ TEST_F(Replace, OnlyTemporaryFilesNoRunUsesAreRemoved) {
       {".tembrix-" + boot + "-" + live + "-abcdef", true},  // a live writer
       {".tembrix-" + boot + "-999999999-abcdef", false},   // no such process
       {".tembrix-0123456789ab-" + live + "-abcdef", false},  // another boot
+      {".tembrix-0-" + live + "-abcdef", true},  // a boot unknown: the process
+      {".tembrix-0-999999999-abcdef", false},
       {".tembrix-abcdef", true},        // the form of an earlier version
       {".tembrix-" + boot + "-x-abcdef", true},  // not a name a run writes
   };
