@@ -323,10 +323,9 @@ bool OpenOutput(const MergeRun& run, const std::string& outputName,
   *othersWritten = run.SayUnwritten();
   switch (check) {
     case OutputCheck::kBeingRead:
-      return Refuse(
-          run, outputName,
-          "The output file would overwrite the template or the input",
-          "it is the template or the input");
+      return Refuse(run, outputName,
+                    "The output file would overwrite the template or the input",
+                    "it is the template or the input");
     case OutputCheck::kCannotCreate:
       return Refuse(run, outputName,
                     "Please make sure you have a folder called temb in the "

@@ -298,10 +298,10 @@ NearMiss FindPlace(Source& in, std::uint64_t offset) {
 
 std::string CutWarning(const std::string& shownName, const Unended& cut,
                        const NearMiss& at) {
-  std::string what = cut.kind == Cut::kTag       ? "a tag"
-                     : cut.kind == Cut::kComment ? "a comment"
-                                                 : "a <" + cut.element +
-                                                       "> element";
+  std::string what = cut.kind == Cut::kTag ? "a tag"
+                     : cut.kind == Cut::kComment
+                         ? "a comment"
+                         : "a <" + cut.element + "> element";
   std::string line = WarningHead(shownName, at, false) +
                      "the page ends inside " + what + ", so " +
                      (cut.kind == Cut::kElementText ? "its text" : "it") +

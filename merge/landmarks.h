@@ -68,7 +68,7 @@ struct NearMiss {
   bool found = false;
   std::uint64_t line = 0;    // from 1
   std::uint64_t column = 0;  // from 1, in bytes
-  std::string quote;       // at most 20 characters of it, shown safely
+  std::string quote;         // at most 20 characters of it, shown safely
   const char* reason = "";
 };
 

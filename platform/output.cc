@@ -68,8 +68,8 @@ struct Group {
   bool sync = true;  // replaced pages reach the disk before their moves
   int depth = 0;     // BeginOutputGroup calls not yet ended
   std::vector<Waiting> waiting;
-  std::uint64_t bytes = 0;  // bytes of the waiting pages
-  bool lost = false;        // a page of the group could not be written
+  std::uint64_t bytes = 0;           // bytes of the waiting pages
+  bool lost = false;                 // a page of the group could not be written
   std::vector<Unwritten> unwritten;  // not yet handed back
 };
 

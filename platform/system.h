@@ -96,9 +96,10 @@ class FileHandle {
 };
 
 // Opens an existing regular file for reading, as bytes (the reader undoes
-// text mode itself). Gives no file, with errno set, when the name cannot be opened or names a
-// folder, a device or a FIFO, and for a name holding a zero byte, which no
-// path can hold. Fills *id, when given, with the opened file's identity.
+// text mode itself). Gives no file, with errno set, when the name cannot be
+// opened or names a folder, a device or a FIFO, and for a name holding a zero
+// byte, which no path can hold. Fills *id, when given, with the opened file's
+// identity.
 FileHandle OpenForReading(const std::string& name, FileIdentity* id);
 
 // The error a file that is no regular file gives when it is opened to be

@@ -398,8 +398,7 @@ bool OpenFolderToFlush(const std::string& folder, FileHandle* handle) {
 
 bool FlushFolder(const FileHandle& folder) {
   // Once the entries are on the disk, a failed close loses nothing.
-  return !folder.valid() ||
-         Retrying([&] { return fsync(folder.get()); }) == 0;
+  return !folder.valid() || Retrying([&] { return fsync(folder.get()); }) == 0;
 }
 
 std::string ErrorText(int error) {

@@ -173,8 +173,7 @@ void WriteTo(DWORD which, bool toConsole, std::ostream& stream,
   std::wstring wide = Widen(std::string(text), CP_UTF8);
   DWORD written;
   if (WriteConsoleW(GetStdHandle(which), wide.data(),
-                    static_cast<DWORD>(wide.size()), &written,
-                    nullptr) == 0 &&
+                    static_cast<DWORD>(wide.size()), &written, nullptr) == 0 &&
       which == STD_OUTPUT_HANDLE) {
     errno = EIO;
     NoteConsoleWrite(false);

@@ -39,6 +39,10 @@ TEST(ParseCommandLine, NamesOptionsAndUsageErrors) {
        Action::kMerge,
        "t=t.html p=-x.html p=--help"},
       {{"-", "-"}, Action::kMerge, "t=- p=-"},
+      {{"t.html", "-lx.txt", "a.html"},
+       Action::kMerge,
+       "t=t.html l=x.txt p=a.html"},
+      {{"-h"}, Action::kHelp, ""},
       {{"--version", "--bogus"}, Action::kVersion, ""},
       {{"t.html", "--help"}, Action::kHelp, ""},
       {{"--bogus", "--help"}, Action::kUsageError, "unknown option --bogus"},
@@ -112,6 +116,10 @@ TEST_F(CommandLineRun, MergesLikeTheListCommandAndTellsByStatus) {
             "Could not open nope.html\n"
             "couldn't open list file (nope.txt) please try again \n" +
                 Opened("b.html"));
+  // Standard error gives each reason.
+  EXPECT_EQ(failed.err,
+            "tembrix: nope.html: No such file or directory\n"
+            "tembrix: nope.txt: No such file or directory\n");
   EXPECT_EQ(ReadFile("temb/b.html"), ReferenceMerge(kTemplate, Page("b.html")));
   EXPECT_EQ(RunCommand(std::string(TEMBRIX_EXE) + " t.html temb", "").status,
             1);

@@ -201,14 +201,14 @@ TEST_F(Replace, EarlierPageThatCannotBeReadBackKeepsItself) {
   // failed read there fails the page, whose earlier content stays.
   const std::string body(300 * 1024, 'b');
   WriteFile("big.html", "<head> </head> <body> " + body + " </body>");
-  ASSERT_EQ(RunCommand(std::string(TEMBRIX_EXE) + " t.html big.html", "").status,
-            0);
+  ASSERT_EQ(
+      RunCommand(std::string(TEMBRIX_EXE) + " t.html big.html", "").status, 0);
   std::string earlier = ReadFile("temb/big.html");
   earlier[earlier.size() - 20] = 'X';
   WriteFile("temb/big.html", earlier);
-  ProgramRun run = RunWithFault(
-      "FAULT_CALL=pread FAULT_PATH=temb/big.html FAULT_AFTER=1000", "",
-      "t.html big.html");
+  ProgramRun run =
+      RunWithFault("FAULT_CALL=pread FAULT_PATH=temb/big.html FAULT_AFTER=1000",
+                   "", "t.html big.html");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "tembrix: temb/big.html: Input/output error\n");
   EXPECT_EQ(ReadFile("temb/big.html"), earlier);
@@ -226,18 +226,19 @@ TEST_F(Replace, OnlyTemporaryFilesNoRunUsesAreRemoved) {
     std::string name;
     bool stays;
   } files[] = {
-      {".tembrix-" + boot + "-" + live + "-abcdef", true},  // a live writer
-      {".tembrix-" + boot + "-999999999-abcdef", false},   // no such process
+      {".tembrix-" + boot + "-" + live + "-abcdef", true},   // a live writer
+      {".tembrix-" + boot + "-999999999-abcdef", false},     // no such process
       {".tembrix-0123456789ab-" + live + "-abcdef", false},  // another boot
       {".tembrix-0-" + live + "-abcdef", true},  // a boot unknown: the process
       {".tembrix-0-999999999-abcdef", false},
-      {".tembrix-abcdef", true},        // the form of an earlier version
+      {".tembrix-abcdef", true},  // the form of an earlier version
       {".tembrix-" + boot + "-x-abcdef", true},  // not a name a run writes
   };
   for (const auto& f : files) WriteFile("temb/" + f.name, "left");
   ProgramRun run = RunCommand(std::string(TEMBRIX_EXE) + " t.html in.html", "");
   EXPECT_EQ(run.status, 0);
-  for (const auto& f : files) EXPECT_EQ(Exists("temb/" + f.name), f.stays) << f.name;
+  for (const auto& f : files)
+    EXPECT_EQ(Exists("temb/" + f.name), f.stays) << f.name;
 }
 
 TEST_F(Replace, TwoRunsAtOnceLeaveWholePages) {
@@ -463,11 +464,13 @@ TEST_F(Replace, PagesReachTheDiskBeforeTheirRenames) {
     for (const char* name : {"in", "other"}) {
       if (std::string(name) == "other" && !two) break;
       std::string output = std::string("temb/") + name + ".html";
-      if (!c.replaced && c.status != 0) says += "Could not write " + output + "\n";
+      if (!c.replaced && c.status != 0)
+        says += "Could not write " + output + "\n";
       // A reason follows "tembrix: " and the name; an error about the file
       // stands in the form annotators read.
       bool annotated = c.err.rfind(": error: ", 0) == 0;
-      if (!c.err.empty()) err += (annotated ? "" : "tembrix: ") + output + c.err;
+      if (!c.err.empty())
+        err += (annotated ? "" : "tembrix: ") + output + c.err;
     }
     EXPECT_EQ(run.status, c.status) << c.fault << " " << c.args;
     ASSERT_GE(run.out.size(), says.size()) << c.fault;
