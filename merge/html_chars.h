@@ -56,6 +56,18 @@ inline bool EndsName(int c) {
          0;
 }
 
+// The first byte `c` in [p, end), or `end`. Most runs between the bytes
+// that matter are short: their first bytes are looked at in place, and a
+// longer run is searched by the library.
+inline const char* FindByte(const char* p, const char* end, char c) {
+  for (const char* near = p + std::min<std::ptrdiff_t>(16, end - p); p < near;
+       ++p) {
+    if (*p == c) return p;
+  }
+  const void* hit = std::memchr(p, c, end - p);
+  return hit == nullptr ? end : static_cast<const char*>(hit);
+}
+
 // The end of a tag's name that begins at `q`: the first blank, '/' or '>',
 // or `end`. Most names are short and end within their first eight bytes;
 // the scanner's kernel searches a longer one.

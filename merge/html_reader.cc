@@ -249,23 +249,16 @@ const char* HtmlTokenizer::InTag(const char* p, const char* end, Stop* stop) {
   };
   // The states follow one another here without a return to the caller;
   // the state is stored only when the view ends inside the tag.
+  // Entered mostly between attributes: tested in turn, not by a jump
+  // table, whose target the processor would have to guess.
   char c = 0;
-  switch (state_) {
-    case State::kBeforeAttribute:
-      goto before_attribute;
-    case State::kAttributeName:
-      goto attribute_name;
-    case State::kAfterAttributeName:
-      goto after_attribute_name;
-    case State::kBeforeValue:
-      goto before_value;
-    case State::kQuotedValue:
-      goto quoted_value;
-    case State::kUnquotedValue:
-      goto unquoted_value;
-    default:
-      return p;
-  }
+  if (state_ == State::kBeforeAttribute) goto before_attribute;
+  if (state_ == State::kAttributeName) goto attribute_name;
+  if (state_ == State::kAfterAttributeName) goto after_attribute_name;
+  if (state_ == State::kBeforeValue) goto before_value;
+  if (state_ == State::kQuotedValue) goto quoted_value;
+  if (state_ == State::kUnquotedValue) goto unquoted_value;
+  return p;
 before_attribute:
   while (p < end && is(*p, kBlankByte | kSlashByte)) ++p;
   if (p == end) return Suspend(State::kBeforeAttribute, p);
@@ -292,18 +285,11 @@ before_value:
   if (c == '>') return Ended(p, stop);
   if (c != '"' && c != '\'') goto unquoted_value;
   quote_ = c;
-quoted_value : {
-  // Most values are short: their first bytes are looked at in place.
-  const char* near = p + std::min<std::ptrdiff_t>(16, end - p);
-  while (p < near && *p != quote_) ++p;
-  if (p == near) {
-    const void* q = std::memchr(p, quote_, end - p);
-    if (q == nullptr) return Suspend(State::kQuotedValue, end);
-    p = static_cast<const char*>(q);
-  }
+quoted_value:
+  p = FindByte(p, end, quote_);
+  if (p == end) return Suspend(State::kQuotedValue, p);
   ++p;
   goto before_attribute;
-}
 unquoted_value:
   while (p < end && !is(*p, kBlankByte | kGreaterByte)) ++p;
   if (p == end) return Suspend(State::kUnquotedValue, p);
@@ -313,8 +299,7 @@ unquoted_value:
 
 const char* HtmlTokenizer::InComment(const char* p, const char* end,
                                      Stop* stop) {
-  const void* gt = std::memchr(p, '>', end - p);
-  const char* upto = gt == nullptr ? end : static_cast<const char*>(gt);
+  const char* upto = FindByte(p, end, '>');
   // Only the last three bytes before a '>' can end the comment.
   if (upto - p >= 3) {
     dashes_ = ownDashes_ = 0;
@@ -331,7 +316,7 @@ const char* HtmlTokenizer::InComment(const char* p, const char* end,
       dashes_ = ownDashes_ = 0;
     }
   }
-  if (gt == nullptr) return end;
+  if (upto == end) return end;
   if (dashes_ == 2 || bang_) {
     *stop = EndMarkup(HtmlToken::Kind::kComment, upto + 1);
   } else {
@@ -345,9 +330,8 @@ const char* HtmlTokenizer::InRawText(const char* p, const char* end,
                                      Stop* stop) {
   while (p < end) {
     if (rawMatched_ == 0) {
-      const void* lt = std::memchr(p, '<', end - p);
-      if (lt == nullptr) return end;
-      p = static_cast<const char*>(lt);
+      p = FindByte(p, end, '<');
+      if (p == end) return end;
       rawLt_ = At(p++);
       rawMatched_ = 1;
       continue;
@@ -398,7 +382,16 @@ const char* HtmlTokenizer::AfterLessThan(const char* p, const char* end,
            : c == '!' ? State::kMarkupOpen
                       : State::kBogusComment;
   dashes_ = 0;
-  if (BeginMarkup()) *stop = Stop::kToken;
+  if (BeginMarkup()) {
+    *stop = Stop::kToken;
+    return p + 1;
+  }
+  // An end tag's name, when it is in view, is read at once.
+  if (c == '/' && p + 1 < end &&
+      IsAsciiLetter(static_cast<unsigned char>(p[1]))) {
+    BeginTag(true);
+    return InTagName(p + 1, end, stop);
+  }
   return p + 1;
 }
 
@@ -406,11 +399,10 @@ const char* HtmlTokenizer::InText(const char* p, const char* end, Stop* stop) {
   // Text and the tags between it are read in one loop while nothing stops
   // it.
   do {
-    const void* lt = std::memchr(p, '<', end - p);
-    const char* upto = lt == nullptr ? end : static_cast<const char*>(lt);
+    const char* upto = FindByte(p, end, '<');
     if (tokens_) NoteText(p, upto);
     p = upto;
-    if (lt == nullptr) break;
+    if (p == end) break;
     markupStart_ = At(p++);
     state_ = State::kTagOpen;
     if (p < end) p = AfterLessThan(p, end, stop);
@@ -432,11 +424,10 @@ const char* HtmlTokenizer::InDeclaration(const char* p, const char* end,
     }
     return p + 1;
   }
-  const void* gt = std::memchr(p, '>', end - p);
-  if (gt == nullptr) return end;
-  p = static_cast<const char*>(gt) + 1;
-  *stop = EndMarkup(HtmlToken::Kind::kComment, p);
-  return p;
+  p = FindByte(p, end, '>');
+  if (p == end) return end;
+  *stop = EndMarkup(HtmlToken::Kind::kComment, p + 1);
+  return p + 1;
 }
 
 HtmlTokenizer::Stop HtmlTokenizer::Run(std::string_view view,
