@@ -1,10 +1,13 @@
-// Every scanner kernel this processor can run, against the plain one.
+// Every scanner kernel this processor can run, against the plain one, and
+// the HTML mode's search for a byte against the plain search.
 #include "merge/scan.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
+
+#include "merge/html_chars.h"
 
 namespace {
 
@@ -144,6 +147,30 @@ TEST(ScanKernels, NamesEndAtABlankSlashOrGreaterThan) {
     }
   }
   SelectScanKernel(chosen);
+}
+
+TEST(FindByte, FindsTheFirstOfItsByteAtEveryEnd) {
+  // Bytes next to the one looked for, zeros and high bytes, which the
+  // eight-at-a-time test could take for it.
+  const std::string near = std::string("<;=\0\x80\xff\xbc\x01", 8);
+  std::mt19937 rng(20261212);
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes(rng() % 80, 'x');
+    for (char& c : bytes) {
+      if (rng() % 6 == 0) c = near[rng() % near.size()];
+    }
+    for (char wanted : {'<', '\0', '\x80'}) {
+      for (std::size_t end = 0; end <= bytes.size(); ++end) {
+        const char* data = bytes.data();
+        const char* found = FindByte(data, data + end, wanted);
+        std::size_t expected = bytes.substr(0, end).find(wanted);
+        ASSERT_EQ(found - data,
+                  static_cast<std::ptrdiff_t>(
+                      expected == std::string::npos ? end : expected))
+            << ::testing::PrintToString(bytes.substr(0, end));
+      }
+    }
+  }
 }
 
 }  // namespace
