@@ -56,20 +56,25 @@ inline bool EndsName(int c) {
          0;
 }
 
+// Eight bytes at once: the top bit of each byte of `x` that equals `c`.
+// The lowest one flagged is always a true match; a borrow may also flag a
+// byte above a true match.
+inline std::uint64_t BytesEqual(std::uint64_t x, unsigned char c) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  std::uint64_t y = x ^ (kOnes * c);
+  return (y - kOnes) & ~y & (kOnes << 7);
+}
+
 // The first byte `c` in [p, end), or `end`. Most runs between the bytes
 // that matter are short: their first 32 bytes are looked at eight at a
 // time in place, and a longer run is searched by the library.
 inline const char* FindByte(const char* p, const char* end, char c) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  constexpr std::uint64_t kHighs = 0x8080808080808080;
   for (int i = 0; i < 4 && end - p >= 8; ++i, p += 8) {
     std::uint64_t x;
     std::memcpy(&x, p, 8);
-    x ^= kOnes * static_cast<unsigned char>(c);
-    // A zero byte of x is a byte equal to c; only the lowest flag is
-    // sure, and it is the one taken (little-endian: the first byte).
-    std::uint64_t zeros = (x - kOnes) & ~x & kHighs;
-    if (zeros != 0) return p + (__builtin_ctzll(zeros) >> 3);
+    // Little-endian: the lowest flag is the first byte, and a sure one.
+    std::uint64_t hits = BytesEqual(x, static_cast<unsigned char>(c));
+    if (hits != 0) return p + (__builtin_ctzll(hits) >> 3);
   }
   const void* hit = std::memchr(p, c, end - p);
   return hit == nullptr ? end : static_cast<const char*>(hit);

@@ -541,8 +541,7 @@ void HtmlTokenizer::ReadFrom(std::uint64_t offset) {
   ResetText(offset);
 }
 
-void HtmlTokenizer::Copy(std::uint64_t from, std::uint64_t to, Sink& out) {
-  SeekTo(source_, from);
+void HtmlTokenizer::PassTo(std::uint64_t to, Sink& out) {
   while (Offset(source_) < to) {
     std::string_view view = Ahead(source_);
     if (view.empty()) break;
@@ -551,6 +550,11 @@ void HtmlTokenizer::Copy(std::uint64_t from, std::uint64_t to, Sink& out) {
     out.Write(view.data(), n);
     Skip(source_, n);
   }
+}
+
+void HtmlTokenizer::Copy(std::uint64_t from, std::uint64_t to, Sink& out) {
+  SeekTo(source_, from);
+  PassTo(to, out);
   ReadFrom(to);
 }
 
@@ -573,14 +577,7 @@ void HtmlTokenizer::WriteUpTo(std::uint64_t to) {
     // Markup that left the kept bytes has ended: it is read again.
     std::uint64_t here = Offset(source_);
     SeekTo(source_, copied_, &lostMark_);
-    while (Offset(source_) < to) {
-      std::string_view view = Ahead(source_);
-      if (view.empty()) break;
-      auto n = static_cast<std::size_t>(
-          std::min<std::uint64_t>(view.size(), to - Offset(source_)));
-      copy_->Write(view.data(), n);
-      Skip(source_, n);
-    }
+    PassTo(to, *copy_);
     SeekTo(source_, here);
     lost_ = false;
   } else {

@@ -77,9 +77,6 @@ class HtmlTokenizer {
   // behind the reader is read again to copy it.
   std::uint64_t CopyToBodyEnd(Sink& out);
 
-  // True when a read error, not the end of the file, ended it.
-  bool ReadError() const { return source_.readError(); }
-
   // Where the file's text was cut short, once the tokenizer has met it.
   const Unended& unended() const { return unended_; }
 
@@ -151,6 +148,8 @@ class HtmlTokenizer {
   std::uint64_t At(const char* p) const { return base_ + (p - view_); }
   // What of the file a copy may write: up to the markup still open.
   std::uint64_t SafeEnd() const;
+  // Passes the characters from where the file stands up to `to` to `out`.
+  void PassTo(std::uint64_t to, Sink& out);
   // Writes the characters from copied_ to `to`, from the bytes kept behind
   // the reader, or read again when they left them.
   void WriteUpTo(std::uint64_t to);

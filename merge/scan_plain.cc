@@ -15,20 +15,17 @@ namespace {
 const char* PlainNameEnd(const char* q, const char* end) {
   constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kHigh = 0x8080808080808080;
-  // A byte of x equal to c is a zero byte of x ^ (kOnes * c). The tests may
-  // also flag a byte next to a real one, or a vertical tab (in the range
-  // tab to carriage return): the eight are then looked at one by one.
-  auto has = [](std::uint64_t x, unsigned char c) {
-    std::uint64_t y = x ^ (kOnes * c);
-    return (y - kOnes) & ~y & kHigh;
-  };
+  // The tests may also flag a byte next to a real one, or a vertical tab
+  // (in the range tab to carriage return): the eight are then looked at
+  // one by one.
   while (end - q >= 8) {
     std::uint64_t x;
     std::memcpy(&x, q, 8);
     std::uint64_t low = (x & ~kHigh) + kOnes * (128 - 9);    // high: >= tab
     std::uint64_t high = (x & ~kHigh) + kOnes * (128 - 14);  // high: >= 14
     std::uint64_t tabToReturn = low & ~high & ~x & kHigh;
-    if ((has(x, ' ') | has(x, '/') | has(x, '>') | tabToReturn) != 0) {
+    if ((BytesEqual(x, ' ') | BytesEqual(x, '/') | BytesEqual(x, '>') |
+         tabToReturn) != 0) {
       for (int i = 0; i < 8; ++i) {
         if (EndsName(static_cast<unsigned char>(q[i]))) return q + i;
       }
