@@ -28,6 +28,9 @@ constexpr const char kUsageTail[] =
     "      --html       find tags as browsers do, so every real page keeps "
     "its\n"
     "                   content (the default is the exact word rules)\n"
+    "      --layout     as --html, but the template is the whole page: its\n"
+    "                   head, title, character set, language and links\n"
+    "                   (rebased for pages in folders) reach every page\n"
     "      --check      read and report as a merge would, writing nothing\n"
     "      --strict     fail (status 1) on every warning, not only on lost\n"
     "                   content\n"
@@ -54,6 +57,8 @@ bool TakeMode(const std::string& arg, CommandLine* line) {
     line->sync = false;
   } else if (arg == "--html") {
     line->html = true;
+  } else if (arg == "--layout") {
+    line->layout = true;
   } else if (arg == "--check") {
     line->check = true;
   } else if (arg == "--strict") {
@@ -125,7 +130,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                                        : CommandLine::Action::kHelp;
       return line;
     } else if (TakeMode(arg, &line)) {
-      // --no-sync, --html, --check or --strict, now set
+      // --no-sync, --html, --layout, --check or --strict, now set
     } else if (arg == "-l" || arg == "--list") {
       if (++i == args.size())
         return UsageError("option " + arg + " needs a file name");
@@ -153,7 +158,8 @@ int RunCommandLine(const std::vector<std::string>& args) {
   SetSyncWrites(line.sync);
   MergeRun run;
   run.mode.checkOnly = line.check;
-  run.mode.html = line.html;
+  run.mode.html = line.html || line.layout;
+  run.mode.layout = line.layout;
   run.reasons = true;
   switch (line.action) {
     case CommandLine::Action::kMenu:

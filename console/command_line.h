@@ -29,11 +29,13 @@ struct CommandLine {
   bool check = false;   // read and report only, write nothing
   bool strict = false;  // every warning fails the run
   bool html = false;    // find tags as browsers do
+  bool layout = false;  // the template is the whole page
   std::string error;    // for a usage error: what was wrong, one line
 };
 
 // Reads the arguments after the program's name. Options: --list FILE (also
-// -l FILE and --list=FILE, repeatable), --html, --no-sync, --check, --strict,
+// -l FILE and --list=FILE, repeatable), --html, --layout, --no-sync, --check,
+// --strict,
 // --help, --version, and --
 // after which every argument is a name. The first name is the template, the
 // rest pages; options with no name run the menu. --help, --version and a

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "merge/html_reader.h"
+#include "merge/layout.h"
 #include "merge/scan.h"
 #include "platform/text.h"
 
@@ -155,23 +156,28 @@ void CopyRest(Source& in, Sink& out) {
   }
 }
 
-// True when ".." folders in the name part of the output climb above the
-// output folder ("temb/../index.html"); "temb/a/../b.html" stays inside.
-bool LeavesOutputFolder(const std::string& outputName) {
-  int depth = 0;
+// How many folders below the output folder the name part of the output
+// lies, once "." and ".." are resolved ("temb/a/../b/c.html": 1); -1 when
+// ".." climbs above it ("temb/../index.html").
+int FolderDepth(const std::string& outputName) {
+  int parts = 0;
   std::size_t start = std::char_traits<char>::length(OUTPUT_PREFIX);
   while (start <= outputName.size()) {
     std::size_t end = start;
     while (end < outputName.size() && !IsSeparator(outputName[end])) ++end;
     std::string_view part(outputName.data() + start, end - start);
     if (part == "..") {
-      if (--depth < 0) return true;
+      if (--parts < 0) return -1;
     } else if (!part.empty() && part != ".") {
-      ++depth;
+      ++parts;
     }
     start = end + 1;
   }
-  return false;
+  return std::max(parts - 1, 0);
+}
+
+bool LeavesOutputFolder(const std::string& outputName) {
+  return FolderDepth(outputName) < 0;
 }
 
 // Reads the file `name` again from its start, when it can be opened.
@@ -213,6 +219,14 @@ void WarnCut(const std::string& name, const Unended& cut) {
   WriteErrorLine(CutWarning(ShownName(name), cut, at));
 }
 
+// Warns that the page `name` declares another character set than its
+// template, naming its line.
+void WarnCharset(const std::string& name, const CharsetClash& clash) {
+  NearMiss at;
+  ReadAgain(name, [&](Source& again) { at = FindPlace(again, clash.at); });
+  WriteErrorLine(CharsetWarning(ShownName(name), clash, at));
+}
+
 // Warns of what the merge did not find, and counts the page.
 void Report(MergeRun& run, const Findings& found,
             const std::string& templateName, const std::string& inputName) {
@@ -230,41 +244,34 @@ void Report(MergeRun& run, const Findings& found,
     Warn(run, inputName, Role::kPage, found.page);
   }
   if (found.pageCut.kind != Cut::kNone) WarnCut(inputName, found.pageCut);
+  bool clash = found.charset.at != UINT64_MAX;
+  if (clash) WarnCharset(inputName, found.charset);
   if (lost) {
     ++tally.lostContent;
   } else if (found.templ.kind != Missing::kNone ||
              found.page.kind != Missing::kNone ||
-             found.pageCut.kind != Cut::kNone) {
+             found.pageCut.kind != Cut::kNone || clash) {
     ++tally.warned;
   }
 }
 
-// Passes the characters [from, to) of `in`, read from where it stands, to
-// `out`; those before `from` are skipped.
-void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out) {
-  for (std::string_view ahead = Ahead(in); !ahead.empty() && Offset(in) < to;
-       ahead = Ahead(in)) {
-    std::uint64_t at = Offset(in);
-    std::uint64_t until = at < from ? from : to;
-    auto n = static_cast<std::size_t>(
-        std::min<std::uint64_t>(ahead.size(), until - at));
-    if (at >= from) out.Write(ahead.data(), n);
-    Skip(in, n);
+// Finds the template's landmarks in the HTML mode (and what the layout
+// mode must know), and rewinds it for the merge. A template without one is
+// not used: standard error says which is missing, and the console says it
+// could not be opened.
+bool FindFrameOf(const MergeRun& run, HtmlTokenizer& tokens, Source& templ,
+                 const std::string& name, TemplateFrame* frame) {
+  if (run.mode.layout) {
+    *frame = FindTemplateFrame(tokens);
+  } else {
+    frame->marks = FindTemplateLandmarks(tokens);
   }
-}
-
-// Finds the template's landmarks in the HTML mode, and rewinds it for the
-// merge. A template without one is not used: standard error says which is
-// missing, and the console says it could not be opened.
-bool FindLandmarksOf(const MergeRun& run, Source& templ,
-                     const std::string& name, TemplateLandmarks* marks) {
-  HtmlTokenizer tokens(templ, true);
-  *marks = FindTemplateLandmarks(tokens);
   tokens.ReadFrom(0);
+  const Missing missing = frame->marks.missing;
   if (templ.readError()) return true;  // said as a page cut short
-  if (marks->missing == Missing::kNone) return true;
+  if (missing == Missing::kNone) return true;
   WriteErrorLine(WarningHead(ShownName(name), NearMiss(), true) +
-                 NotFound(marks->missing) + ", so the template was not used");
+                 NotFound(missing) + ", so the template was not used");
   run.Say("Could not open " + ShownName(name));
   return false;
 }
@@ -373,42 +380,109 @@ struct PageNames {
   const std::string& input;
 };
 
+// A file opened again by its name to be read from its start a second time;
+// not valid, with the reason in *error, when it cannot be, or when the name
+// now leads to another file.
+FileHandle OpenAgain(const std::string& name, const FileIdentity& id,
+                     int* error) {
+  FileIdentity again;
+  FileHandle file = OpenForReading(name, &again);
+  if (!file.valid()) {
+    *error = errno;
+  } else if (id.known &&
+             (again.device != id.device || again.index != id.index)) {
+    file.Close();
+    *error = kFileReplaced;
+  }
+  return file;
+}
+
+// The two files of a merge, each with its tokenizer; in the layout mode a
+// second source of each as well, which writes what it reads again.
+struct MergeFiles {
+  const PageNames& names;
+  HtmlTokenizer& templTokens;
+  Source& templ;
+  Source& input;
+  const FileIdentity* const (&reading)[3];
+};
+
+// A second source of a file for the layout mode, with small blocks: it only
+// streams what it passes to the output. `error` says why it could not be
+// opened.
+struct CopyOf {
+  std::unique_ptr<Source> source;
+  int error = 0;
+
+  CopyOf(const std::string& name, const FileIdentity& id) {
+    constexpr std::size_t kCopyBlock = 16 * 1024;
+    FileHandle file = OpenAgain(name, id, &error);
+    source = std::make_unique<Source>(
+        std::move(file), Decoder(TEXT_MODE_FILES, false), kCopyBlock);
+  }
+};
+
+// ReadWhole for a file and, when it has one, its second source.
+bool ReadBoth(const MergeRun& run, const Source& file,
+              const std::unique_ptr<CopyOf>& copy, const std::string& name) {
+  if (!ReadWhole(run, file, name)) return false;
+  if (copy == nullptr) return true;
+  if (copy->error != 0) {
+    run.SayFailure("Could not read ", name, ErrorText(copy->error));
+    return false;
+  }
+  return ReadWhole(run, *copy->source, name);
+}
+
 // Merges the open template and input into the output of the input's name,
 // with its console lines, and reports what the merge did not find.
-MergeOutcome MergeSources(MergeRun& run, const PageNames& names, Source& templ,
-                          const TemplateLandmarks& marks, Source& input,
-                          const FileIdentity* const (&reading)[3]) {
+MergeOutcome MergeSources(MergeRun& run, const MergeFiles& files,
+                          const TemplateFrame& frame) {
+  const PageNames& names = files.names;
   // The HTML mode reads the page up to its body part before the output is
   // opened, and the body part as it is copied.
-  HtmlTokenizer pageTokens(input, false);
-  PageParts parts;
-  if (run.mode.html) parts = FindPageParts(pageTokens);
+  HtmlTokenizer pageTokens(files.input, false);
+  PageFrame page;
+  if (run.mode.layout) {
+    page = FindPageFrame(pageTokens, frame);
+  } else if (run.mode.html) {
+    page.parts = FindPageParts(pageTokens);
+  }
   std::string outputName = OutputName(names.input);
   // Every buffer is allocated before the temporary file is created.
+  std::unique_ptr<CopyOf> templCopy, inputCopy;
+  if (run.mode.layout) {
+    templCopy = std::make_unique<CopyOf>(names.templ, *files.reading[0]);
+    inputCopy = std::make_unique<CopyOf>(names.input, *files.reading[1]);
+  }
   Sink out;
   bool opened = true;
   bool othersWritten = true;
   if (!run.mode.checkOnly) {
-    opened = OpenOutput(run, outputName, reading, out, &othersWritten);
+    opened = OpenOutput(run, outputName, files.reading, out, &othersWritten);
     WriteLine(" and " + ShownName(names.input) + " (Input file)");
   }
   // Without an output the phases still run, their bytes dropped.
-  Findings found = run.mode.html
-                       ? MergeParts(templ, marks, pageTokens, parts, out)
-                       : MergePages(templ, input, out);
+  Findings found =
+      run.mode.layout ? MergeLayout({files.templTokens, *templCopy->source,
+                                     pageTokens, *inputCopy->source},
+                                    frame, page, FolderDepth(outputName), out)
+      : run.mode.html
+          ? MergeParts(files.templ, frame.marks, pageTokens, page.parts, out)
+          : MergePages(files.templ, files.input, out);
   // A page cut short by a read error must not replace the earlier one.
-  bool templWhole = ReadWhole(run, templ, names.templ);
-  bool inputWhole = ReadWhole(run, input, names.input);
-  bool written = run.mode.checkOnly || out.Finish(templWhole && inputWhole);
+  bool templWhole = ReadBoth(run, files.templ, templCopy, names.templ);
+  bool inputWhole = ReadBoth(run, files.input, inputCopy, names.input);
+  bool whole = templWhole && inputWhole;
+  bool written = run.mode.checkOnly || out.Finish(whole);
   // A page of the group, or this one, in place but not flushed fails too.
   bool allPlaced = run.SayUnwritten() && othersWritten;
   if (!written && opened) {
     run.SayFailure("Could not write ", outputName, ErrorText(out.error()));
   }
   Report(run, found, names.templ, names.input);
-  return opened && written && allPlaced && templWhole && inputWhole
-             ? MergeOutcome::kWritten
-             : MergeOutcome::kNotWritten;
+  return opened && written && allPlaced && whole ? MergeOutcome::kWritten
+                                                 : MergeOutcome::kNotWritten;
 }
 
 }  // namespace
@@ -482,8 +556,10 @@ MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
   FileHandle templFile = OpenPage(run, templateName, &templId);
   if (!templFile.valid()) return MergeOutcome::kNotOpened;
   Source templ(std::move(templFile));
-  TemplateLandmarks marks;
-  if (run.mode.html && !FindLandmarksOf(run, templ, templateName, &marks)) {
+  HtmlTokenizer templTokens(templ, true);
+  TemplateFrame frame;
+  if (run.mode.html &&
+      !FindFrameOf(run, templTokens, templ, templateName, &frame)) {
     return MergeOutcome::kNotOpened;
   }
   FileIdentity inputId;
@@ -492,8 +568,8 @@ MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
   if (!inputFile.valid()) return MergeOutcome::kNotOpened;
   Source input(std::move(inputFile));
   const FileIdentity* const reading[3] = {&templId, &inputId, alsoReading};
-  return MergeSources(run, {templateName, inputName}, templ, marks, input,
-                      reading);
+  PageNames names{templateName, inputName};
+  return MergeSources(run, {names, templTokens, templ, input, reading}, frame);
 }
 
 bool ApplyTemp(MergeRun& run, const std::string& templateName,

@@ -38,6 +38,8 @@ struct MergeMode {
   bool checkOnly = false;
   // Find tags as browsers do (--html) instead of by the word rules.
   bool html = false;
+  // With html: the template is the whole page (--layout).
+  bool layout = false;
 };
 
 // What the merges of a run found: how many ran, how many lost content, and

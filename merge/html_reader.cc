@@ -252,6 +252,7 @@ const char* HtmlTokenizer::InTag(const char* p, const char* end, Stop* stop) {
   // Entered mostly between attributes: tested in turn, not by a jump
   // table, whose target the processor would have to guess.
   char c = 0;
+  const char* from = p;  // where the name or value being read is in view
   if (state_ == State::kBeforeAttribute) goto before_attribute;
   if (state_ == State::kAttributeName) goto attribute_name;
   if (state_ == State::kAfterAttributeName) goto after_attribute_name;
@@ -262,11 +263,15 @@ const char* HtmlTokenizer::InTag(const char* p, const char* end, Stop* stop) {
 before_attribute:
   while (p < end && is(*p, kBlankByte | kSlashByte)) ++p;
   if (p == end) return Suspend(State::kBeforeAttribute, p);
+  if (*p == '>') return Ended(p + 1, stop);
   // Even '=' or a quote begins a name here.
-  if (*p++ == '>') return Ended(p, stop);
+  from = p++;
+  if (watch_ != nullptr) StartAttribute(from);
 attribute_name:
   while (p < end && !is(*p, kEndsAttributeName)) ++p;
+  if (watch_ != nullptr) NoteAttributeName(from, p);
   if (p == end) return Suspend(State::kAttributeName, p);
+  if (watch_ != nullptr) watch_->Name(attribute_);
   c = *p++;
   if (c == '>') return Ended(p, stop);
   if (c == '=') goto before_value;
@@ -277,24 +282,75 @@ after_attribute_name:
   c = *p++;
   if (c == '>') return Ended(p, stop);
   if (c == '/') goto before_attribute;
-  if (c != '=') goto attribute_name;
+  if (c != '=') {
+    from = p - 1;
+    if (watch_ != nullptr) StartAttribute(from);
+    goto attribute_name;
+  }
 before_value:
   while (p < end && is(*p, kBlankByte)) ++p;
   if (p == end) return Suspend(State::kBeforeValue, p);
   c = *p++;
   if (c == '>') return Ended(p, stop);
-  if (c != '"' && c != '\'') goto unquoted_value;
+  if (c != '"' && c != '\'') {
+    from = p - 1;
+    if (watch_ != nullptr) StartValue(from, 0);
+    goto unquoted_value;
+  }
   quote_ = c;
+  from = p;
+  if (watch_ != nullptr) StartValue(p - 1, c);
 quoted_value:
   p = FindByte(p, end, quote_);
+  if (watch_ != nullptr) ValueBytes(from, p);
   if (p == end) return Suspend(State::kQuotedValue, p);
   ++p;
+  if (watch_ != nullptr) EndValue(p);
   goto before_attribute;
 unquoted_value:
   while (p < end && !is(*p, kBlankByte | kGreaterByte)) ++p;
+  if (watch_ != nullptr) ValueBytes(from, p);
   if (p == end) return Suspend(State::kUnquotedValue, p);
+  if (watch_ != nullptr) EndValue(p);
   if (*p++ == '>') return Ended(p, stop);
   goto before_attribute;
+}
+
+void HtmlTokenizer::StartAttribute(const char* at) {
+  attribute_ = HtmlAttribute();
+  attribute_.tag = markupStart_;
+  attribute_.endTag = endTag_;
+  std::memcpy(attribute_.tagName, name_, sizeof name_);
+  attribute_.tagNameSize = nameSize_;
+  attribute_.nameStart = At(at);
+}
+
+void HtmlTokenizer::NoteAttributeName(const char* from, const char* to) {
+  HtmlAttribute& a = attribute_;
+  std::size_t room =
+      a.nameSize < sizeof a.name ? sizeof a.name - a.nameSize : 0;
+  for (std::size_t i = 0; i < room && from + i < to; ++i) {
+    a.name[a.nameSize + i] = LowerAscii(from[i]);
+  }
+  a.nameSize =
+      std::min<std::size_t>(a.nameSize + (to - from), sizeof a.name + 1);
+  a.nameEnd = a.valueStart = a.valueEnd = At(to);
+}
+
+void HtmlTokenizer::StartValue(const char* at, char quote) {
+  attribute_.valueStart = At(at);
+  attribute_.quote = quote;
+  attribute_.hasValue = true;
+}
+
+void HtmlTokenizer::ValueBytes(const char* from, const char* to) {
+  if (from < to)
+    watch_->Value(attribute_, std::string_view(from, to - from), At(from));
+}
+
+void HtmlTokenizer::EndValue(const char* after) {
+  attribute_.valueEnd = At(after);
+  watch_->ValueEnd(attribute_);
 }
 
 const char* HtmlTokenizer::InComment(const char* p, const char* end,
@@ -624,7 +680,7 @@ std::uint64_t HtmlTokenizer::CopyToBodyEnd(Sink& out) {
   return end;
 }
 
-PageParts FindPageParts(HtmlTokenizer& page) {
+PageParts FindPageParts(HtmlTokenizer& page, const PartSeen& seen) {
   PageParts parts;
   Phase phase = Phase::kBeforeHead;
   HtmlToken t;
@@ -636,6 +692,7 @@ PageParts FindPageParts(HtmlTokenizer& page) {
     while (move.again) move = Step(move.next, t, &parts);
     phase = move.next;
     if (phase == Phase::kInBody) return parts;
+    if (seen) seen(t, phase == Phase::kInHead);
   }
   if (phase == Phase::kInHead) parts.headEnd = t.start;
   parts.bodyStart = parts.bodyEnd = kFileEnd;
@@ -652,12 +709,18 @@ bool HasTextAhead(HtmlTokenizer& page) {
   return false;
 }
 
-TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ) {
+TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ,
+                                        const FrameSeen& seen) {
   TemplateLandmarks marks;
   bool head = false;
   bool body = false;
   for (HtmlToken t = templ.Next(); t.kind != HtmlToken::Kind::kEnd;
        t = templ.Next()) {
+    if (seen) {
+      seen(t, !head   ? FramePart::kBeforeHead
+              : !body ? FramePart::kHead
+                      : FramePart::kBody);
+    }
     if (!head) {
       if (IsStart(t, "body")) break;  // a body tag before any head tag
       if (IsStart(t, "head")) {
@@ -678,4 +741,16 @@ TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ) {
                   : !body ? Missing::kBodyTag
                           : Missing::kMarker;
   return marks;
+}
+
+void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out) {
+  for (std::string_view ahead = Ahead(in); !ahead.empty() && Offset(in) < to;
+       ahead = Ahead(in)) {
+    std::uint64_t at = Offset(in);
+    std::uint64_t until = at < from ? from : to;
+    auto n = static_cast<std::size_t>(
+        std::min<std::uint64_t>(ahead.size(), until - at));
+    if (at >= from) out.Write(ahead.data(), n);
+    Skip(in, n);
+  }
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,49 @@ struct HtmlToken {
   }
 };
 
+// An attribute of a tag, as the tokenizer reads it for a watcher.
+struct HtmlAttribute {
+  std::uint64_t tag = 0;  // the '<' of its tag
+  bool endTag = false;
+  // The tag's name and the attribute's, in lower case, held as a token
+  // holds its name.
+  char tagName[12] = {};
+  std::size_t tagNameSize = 0;
+  char name[12] = {};
+  std::size_t nameSize = 0;
+  std::uint64_t nameStart = 0;
+  std::uint64_t nameEnd = 0;
+  // The value as written, its quotes included; both nameEnd while it has
+  // none. `quote` is 0 for a value without quotes.
+  std::uint64_t valueStart = 0;
+  std::uint64_t valueEnd = 0;
+  char quote = 0;
+  bool hasValue = false;
+
+  bool Is(std::string_view n) const {
+    return nameSize == n.size() && std::string_view(name, nameSize) == n;
+  }
+  bool InTag(std::string_view n) const {
+    return tagNameSize == n.size() &&
+           std::string_view(tagName, tagNameSize) == n;
+  }
+};
+
+// Told of every attribute a tokenizer reads, as it reads it: before the
+// token of its tag, and also in markup that the file then ends inside, which
+// is no token.
+class AttributeWatch {
+ public:
+  virtual ~AttributeWatch() = default;
+  // The attribute's name has been read.
+  virtual void Name(const HtmlAttribute& a) = 0;
+  // The next characters of its value, inside any quotes, from offset `at`.
+  virtual void Value(const HtmlAttribute& a, std::string_view bytes,
+                     std::uint64_t at) = 0;
+  // Its value has ended.
+  virtual void ValueEnd(const HtmlAttribute& a) = 0;
+};
+
 // Streams the tokens of a file in one pass: a resumable state machine
 // whose state carries from one block of the file to the next, so nothing
 // is read twice to learn what it is. Markup the file ends inside (a tag, a
@@ -79,6 +123,9 @@ class HtmlTokenizer {
 
   // Where the file's text was cut short, once the tokenizer has met it.
   const Unended& unended() const { return unended_; }
+
+  // Tells `watch` (when not null) of the attributes read from now on.
+  void Watch(AttributeWatch* watch) { watch_ = watch; }
 
  private:
   enum class State : unsigned char {
@@ -126,6 +173,14 @@ class HtmlTokenizer {
     *stop = EndTag(p);
     return p;
   }
+  // For a watcher: an attribute's name begins at `at`, the bytes [from,
+  // to) of it are read, its value begins at `at` (its quote, if any), the
+  // bytes [from, to) of it are read, and it has ended before `after`.
+  void StartAttribute(const char* at);
+  void NoteAttributeName(const char* from, const char* to);
+  void StartValue(const char* at, char quote);
+  void ValueBytes(const char* from, const char* to);
+  void EndValue(const char* after);
   const char* InComment(const char* p, const char* end, Stop* stop);
   const char* InRawText(const char* p, const char* end, Stop* stop);
   // Markup begins at the '<' at markupStart_: true when the text before it
@@ -192,6 +247,8 @@ class HtmlTokenizer {
   std::uint64_t rawLt_ = 0;
   std::size_t rawMatched_ = 0;
   Unended unended_;
+  AttributeWatch* watch_ = nullptr;
+  HtmlAttribute attribute_;  // the attribute being read, for watch_
   // While copying: the output, how far it has been written, and where
   // markup began whose start has left the kept bytes.
   Sink* copy_ = nullptr;
@@ -211,11 +268,15 @@ struct PageParts {
   bool hasText = false;  // the page has text that is not blank
 };
 
+// Told of each token of a page before its body part, and whether it lies in
+// the head part.
+using PartSeen = std::function<void(const HtmlToken&, bool inHead)>;
+
 // Reads a page up to the start of its body part and finds its head part and
 // where the body part starts: bodyStart is kFileEnd when the page has none,
 // and then the page has been read to the end of its text. bodyEnd is left
 // for CopyToBodyEnd to find. `hasText` counts what has been read.
-PageParts FindPageParts(HtmlTokenizer& page);
+PageParts FindPageParts(HtmlTokenizer& page, const PartSeen& seen = nullptr);
 
 // Reads the rest of a page: true when it has text that is not blank.
 bool HasTextAhead(HtmlTokenizer& page);
@@ -230,7 +291,18 @@ struct TemplateLandmarks {
   Missing missing = Missing::kNone;
 };
 
-// Reads a template (its tokenizer finding markers) until its marker.
-TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ);
+// Where a token of a template lies: before its head tag, from there up to
+// its body tag, or from there on.
+enum class FramePart { kBeforeHead, kHead, kBody };
+using FrameSeen = std::function<void(const HtmlToken&, FramePart)>;
+
+// Reads a template (its tokenizer finding markers) until its marker,
+// telling `seen` of each token up to it and where it lies.
+TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ,
+                                        const FrameSeen& seen = nullptr);
+
+// Passes the characters [from, to) of `in`, read from where it stands, to
+// `out`; those before `from` are skipped.
+void Transfer(Source& in, std::uint64_t from, std::uint64_t to, Sink& out);
 
 #endif  // MERGE_HTML_READER_H_

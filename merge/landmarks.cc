@@ -279,6 +279,14 @@ std::string WarningHead(const std::string& shownName, const NearMiss& at,
 
 std::string NotFound(Missing kind) { return SaidOf(kind).notFound; }
 
+std::string CharsetWarning(const std::string& shownName,
+                           const CharsetClash& clash, const NearMiss& at) {
+  return WarningHead(shownName, at, false) +
+         "the page declares the character set \"" + ShownName(clash.page) +
+         "\", but the template declares \"" + ShownName(clash.templ) +
+         "\"; the page's declaration was left out";
+}
+
 NearMiss FindPlace(Source& in, std::uint64_t offset) {
   Reader r(in);
   NearMiss place;

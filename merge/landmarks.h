@@ -49,11 +49,20 @@ struct Unended {
   std::string element;  // kElement, kElementText: the element's name
 };
 
+// A page that declares another character set than its template: where its
+// declaration stands, and the names of both sets.
+struct CharsetClash {
+  std::uint64_t at = UINT64_MAX;  // none
+  std::string page;
+  std::string templ;
+};
+
 // What one merge did not find.
 struct Findings {
   Lack templ;
   Lack page;
-  Unended pageCut;  // where the page's parts were cut short, if they were
+  Unended pageCut;       // where the page's parts were cut short, if they were
+  CharsetClash charset;  // the layout mode
 };
 
 // True when the lack keeps part of the page or of the template's frame out
@@ -103,6 +112,11 @@ std::string WarningHead(const std::string& shownName, const NearMiss& at,
 //   were dropped ("<a href=\"x..." - the file ends before its '>')
 std::string CutWarning(const std::string& shownName, const Unended& cut,
                        const NearMiss& at);
+
+// The warning for a page whose character set `clash` was left out, in the
+// same form, at `at`.
+std::string CharsetWarning(const std::string& shownName,
+                           const CharsetClash& clash, const NearMiss& at);
 
 // Reads `in` from its start to the character at `offset`, and gives its
 // line, column and a quote of what stands there.

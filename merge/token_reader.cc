@@ -10,8 +10,14 @@ namespace {
 
 // Raw bytes read at a time when the decoder works on them: their decoding,
 // after what a reader keeps, always fits in a block.
-constexpr std::size_t kRawSize = kBlockSize / 2 - 16;
-static_assert(kKeepRoom + Decoder::DecodedRoom(kRawSize) <= kBlockSize,
+constexpr std::size_t RawSize(std::size_t blockSize) {
+  return blockSize / 2 - 16;
+}
+constexpr std::size_t KeepRoom(std::size_t blockSize) {
+  return std::min(kKeepRoom,
+                  blockSize - Decoder::DecodedRoom(RawSize(blockSize)));
+}
+static_assert(KeepRoom(kBlockSize) == kKeepRoom,
               "a block holds what is kept and a decoded read");
 
 // Consumes whitespace up to the next other character; false (the source
@@ -32,12 +38,15 @@ bool SkipBlanks(Source& in) {
 
 }  // namespace
 
-Source::Source(FileHandle file, Decoder decoder)
+Source::Source(FileHandle file, Decoder decoder, std::size_t blockSize)
     : file_(std::move(file)),
       decoder_(decoder),
       initial_(decoder),
-      block_(new char[kBlockSize]),
-      raw_(decoder.Transparent() ? nullptr : new char[kRawSize]),
+      blockSize_(blockSize),
+      rawSize_(RawSize(blockSize)),
+      keepRoom_(KeepRoom(blockSize)),
+      block_(new char[blockSize]),
+      raw_(decoder.Transparent() ? nullptr : new char[rawSize_]),
       mark_{0, 0, decoder},
       keptMark_{0, 0, decoder} {}
 
@@ -46,6 +55,7 @@ Source::Source(std::streambuf* stream, std::ostream* tie)
       tie_(tie),
       decoder_(false, false),
       initial_(decoder_),
+      keepRoom_(kKeepRoom),
       block_(new char[kBlockSize]),
       mark_{0, 0, decoder_},
       keptMark_{0, 0, decoder_} {}
@@ -55,14 +65,14 @@ bool Source::RefillFromFile() {
   mark_ = BlockMark{consumed_ + end_, rawRead_, decoder_};
   for (;;) {
     if (decoder_.Transparent()) {
-      std::ptrdiff_t got = ReadBlock(file_.get(), into, kBlockSize - end_);
+      std::ptrdiff_t got = ReadBlock(file_.get(), into, blockSize_ - end_);
       if (got < 0) NoteReadError();
       std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
       rawRead_ += n;
       end_ += n;
       return n > 0;
     }
-    std::ptrdiff_t got = ReadBlock(file_.get(), raw_.get(), kRawSize);
+    std::ptrdiff_t got = ReadBlock(file_.get(), raw_.get(), rawSize_);
     if (got < 0) {
       NoteReadError();
       return false;
@@ -79,7 +89,7 @@ bool Source::RefillFromFile() {
 bool Source::Refill(std::size_t keepFrom) {
   // What is kept moves to the front of the block, and the read goes after.
   std::size_t kept = 0;
-  if (keepFrom < end_ && end_ - keepFrom <= kKeepRoom) {
+  if (keepFrom < end_ && end_ - keepFrom <= keepRoom_) {
     kept = end_ - keepFrom;
     std::memmove(block_.get(), block_.get() + keepFrom, kept);
     if (keepFrom + consumed_ < mark_.consumed) {

@@ -44,8 +44,11 @@ class Source {
  public:
   // Reads an open file through `decoder`, and closes it when the source
   // goes. By default a page: text mode undone where files have it.
+  // `blockSize`: the bytes buffered at once; a smaller block keeps less
+  // behind the reader (AheadKeeping).
   explicit Source(FileHandle file,
-                  Decoder decoder = Decoder(TEXT_MODE_FILES, false));
+                  Decoder decoder = Decoder(TEXT_MODE_FILES, false),
+                  std::size_t blockSize = kBlockSize);
   // Reads a stream buffer (the console, or text in memory). `tie`, when set,
   // is flushed before every read from it, so a prompt shows before a wait.
   explicit Source(std::streambuf* stream, std::ostream* tie = nullptr);
@@ -102,6 +105,9 @@ class Source {
   std::ostream* tie_ = nullptr;
   Decoder decoder_;
   Decoder initial_;  // the decoder at the file's start
+  std::size_t blockSize_ = kBlockSize;
+  std::size_t rawSize_ = 0;   // raw bytes read at a time, when decoding
+  std::size_t keepRoom_ = 0;  // the most a refill keeps of the block
   std::unique_ptr<char[]> block_;
   std::unique_ptr<char[]> raw_;  // undecoded bytes, when the decoder needs them
   std::size_t pos_ = 0;          // next unread byte of block

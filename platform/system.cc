@@ -2,6 +2,7 @@
 #include "platform/system.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/replace.h"
 
@@ -19,6 +20,12 @@ void NoteConsoleWrite(bool ok) {
 bool ConsoleGone(int* error) {
   if (error != nullptr) *error = consoleError;
   return consoleError != 0;
+}
+
+std::string ErrorText(int error) {
+  if (error == kNotRegularFile) return "Not a regular file";
+  if (error == kFileReplaced) return "The file was replaced while it was read";
+  return std::strerror(error);
 }
 
 bool HoldsZeroByte(const std::string& name) {

@@ -105,6 +105,9 @@ FileHandle OpenForReading(const std::string& name, FileIdentity* id);
 // The error a file that is no regular file gives when it is opened to be
 // read (errno is set to it; a folder gives EISDIR).
 constexpr int kNotRegularFile = 1 << 20;
+// The error of a file read a second time whose name no longer leads to the
+// file read first.
+constexpr int kFileReplaced = kNotRegularFile + 1;
 
 // The system's words for an error number (errno).
 std::string ErrorText(int error);

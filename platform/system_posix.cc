@@ -401,11 +401,6 @@ bool FlushFolder(const FileHandle& folder) {
   return !folder.valid() || Retrying([&] { return fsync(folder.get()); }) == 0;
 }
 
-std::string ErrorText(int error) {
-  if (error == kNotRegularFile) return "Not a regular file";
-  return std::strerror(error);
-}
-
 void WriteText(std::string_view text) {
   std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
 }

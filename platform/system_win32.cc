@@ -374,11 +374,6 @@ bool OpenFolderToFlush(const std::string&, FileHandle* handle) {
 
 bool FlushFolder(const FileHandle&) { return true; }
 
-std::string ErrorText(int error) {
-  if (error == kNotRegularFile) return "Not a regular file";
-  return std::strerror(error);
-}
-
 void WriteText(std::string_view text) {
   static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);
   WriteTo(STD_OUTPUT_HANDLE, toConsole, std::cout, text);
