@@ -11,4 +11,10 @@
 std::string ReferenceHtmlMerge(const std::string& templ,
                                const std::string& page, bool* templateOk);
 
+// The merged page of the layout mode, for a page `depth` folders below the
+// site's root.
+std::string ReferenceLayoutMerge(const std::string& templ,
+                                 const std::string& page, int depth,
+                                 bool* templateOk);
+
 #endif  // TESTS_HTML_REFERENCE_H_
