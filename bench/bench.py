@@ -190,11 +190,13 @@ def main():
         def page_case(label, name, size):
             cin = [console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name),
                    console(name + ".in2", "a\ntemplate2.html\n%s\nq\n" % name)]
-            (mine, user, rss), nosync, html, ddmv, dd, cat = interleaved([
+            (mine, user, rss), nosync, html, layout, ddmv, dd, cat = \
+                interleaved([
                 ([exe], cin),
                 # The other template first: every run writes its page anew.
                 ([exe, "--no-sync"], cin[::-1]),
                 ([exe, "--no-sync", "--html"], cin),
+                ([exe, "--no-sync", "--layout"], cin[::-1]),
                 ("dd if=%s of=temb/tmp bs=128k 2>/dev/null && "
                  "mv temb/tmp temb/out" % name, None),
                 ("dd if=%s of=temb/out bs=128k 2>/dev/null" % name, None),
@@ -204,7 +206,7 @@ def main():
                          [("dd bs=128k", dd[0]), ("cat", cat[0])]))
             sync_rows.append((label, mine, nosync[0]))
             html_rows.append((label, html[0], nosync[0], ddmv[0],
-                              html[2] - idle))
+                              html[2] - idle, layout[0], layout[2] - idle))
             os.remove(os.path.join(work, name))
             os.remove(os.path.join(work, "temb", name[:20]))
 
@@ -242,7 +244,7 @@ def main():
                 ("dd if=%s of=temb/tmp bs=128k 2>/dev/null && "
                  "mv temb/tmp temb/out" % name, None)], work, args.runs)
             html_rows.append(("%s of %s" % (label, size_name(word)), html[0],
-                              None, ddmv[0], html[2] - idle))
+                              None, ddmv[0], html[2] - idle, None, None))
             os.remove(os.path.join(work, name))
 
         # Pages built to be hard for the HTML mode (tags that never end, or
@@ -330,13 +332,18 @@ def main():
     print("idle tembrix at its menu: %d KiB peak resident" % idle)
     print()
     print("| case | `--html` | word rules | ratio | `dd` + `mv` | ratio "
-          "| peak RSS above idle |")
-    print("|---|---|---|---|---|---|---|")
-    for name, html, words, ddmv, rss in html_rows:
+          "| peak RSS above idle | `--layout` | ratio to `--html` "
+          "| its peak RSS above idle |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for name, html, words, ddmv, rss, layout, layout_rss in html_rows:
         word_cells = ("%.3f s | %.2f" % (words, html / words) if words
                       else "- | -")
-        print("| %s | %.3f s | %s | %.3f s | %.2f | %d KiB |"
-              % (name, html, word_cells, ddmv, html / ddmv, rss))
+        layout_cells = ("%.3f s | %.2f | %d KiB" % (layout, layout / html,
+                                                    layout_rss)
+                        if layout else "- | - | -")
+        print("| %s | %.3f s | %s | %.3f s | %.2f | %d KiB | %s |"
+              % (name, html, word_cells, ddmv, html / ddmv, rss,
+                 layout_cells))
     print()
     print("| case | `--html` | ratio to the plain page |")
     print("|---|---|---|")

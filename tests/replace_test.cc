@@ -120,43 +120,62 @@ TEST_F(Replace, InjectedFaultsKeepTheEarlierPage) {
   }
 }
 
-TEST_F(Replace, HtmlModeFaultsKeepTheEarlierPage) {
+TEST_F(Replace, HtmlAndLayoutModeFaultsKeepTheEarlierPage) {
   // A page of three blocks, copied as it is read: a tag that outgrows what
   // the reader keeps across a block's edge is read again (lseek), and a
-  // tag the file ends inside is dropped.
+  // tag the file ends inside is dropped. The layout mode reads both files
+  // a second time to write them.
   const std::string body = std::string(100 * 1024, 'b') + "<a title='" +
                            std::string(40 * 1024, 'v') + "'>" +
                            std::string(150 * 1024, 'b');
   const std::string page =
       "<head><title>P</title></head><body>" + body + "<a title='x</body>";
-  const std::string merged =
-      "<html>\n<head><title>P</title></head><body "
-      "bgcolor=white>\n" +
-      body + "\n</body>\n</html>\n";
+  const std::string tail = body + "\n</body>\n</html>\n";
+  const std::string htmlMerged =
+      "<html>\n<head><title>P</title></head><body bgcolor=white>\n" + tail;
+  const std::string layoutMerged =
+      "<html>\n<head>\n\n<title>P</title></head>\n<body bgcolor=white>\n" +
+      tail;
   WriteFile("in.html", page);
   // The output leads to a file of another name, so that the faults meant
   // for the page never land on the earlier page.
   unlink("temb/in.html");
   ASSERT_EQ(symlink("kept.html", "temb/in.html"), 0);
+  const std::string full = std::to_string(page.size() + 10);
   const struct {
-    std::string fault;
+    std::string mode, fault;
     bool replaced;
   } cases[] = {
-      {"", true},
-      {"FAULT_CALL=read FAULT_PATH=in.html FAULT_AFTER=200000", false},
-      {"FAULT_CALL=lseek FAULT_PATH=in.html FAULT_AFTER=1", false},
-      {"FAULT_CALL=read FAULT_PATH=t.html FAULT_AFTER=20", false},
-      {"FAULT_CALL=write FAULT_PATH=.tembrix- FAULT_AFTER=100000 "
+      {"--html", "", true},
+      {"--html", "FAULT_CALL=read FAULT_PATH=in.html FAULT_AFTER=200000",
+       false},
+      {"--html", "FAULT_CALL=lseek FAULT_PATH=in.html FAULT_AFTER=1", false},
+      {"--html", "FAULT_CALL=read FAULT_PATH=t.html FAULT_AFTER=20", false},
+      {"--html",
+       "FAULT_CALL=write FAULT_PATH=.tembrix- FAULT_AFTER=100000 "
        "FAULT_ERRNO=" +
            std::to_string(ENOSPC),
        false},
+      {"--layout", "", true},
+      {"--layout", "FAULT_CALL=open FAULT_PATH=t.html FAULT_AFTER=2", false},
+      {"--layout", "FAULT_CALL=open FAULT_PATH=in.html FAULT_AFTER=2", false},
+      {"--layout", "FAULT_CALL=read FAULT_PATH=in.html FAULT_AFTER=" + full,
+       false},
+      {"--layout", "FAULT_CALL=read FAULT_PATH=t.html FAULT_AFTER=100", false},
+      {"--layout", "FAULT_CALL=lseek FAULT_PATH=in.html FAULT_AFTER=1", false},
   };
   for (const auto& c : cases) {
     WriteFile("temb/in.html", kOld);
-    ProgramRun run = RunWithFault(c.fault, "", "--html t.html in.html");
-    EXPECT_EQ(run.status, c.replaced ? 0 : 1) << c.fault;
-    EXPECT_EQ(ReadFile("temb/in.html"), c.replaced ? merged : kOld) << c.fault;
+    ProgramRun run = RunWithFault(c.fault, "", c.mode + " t.html in.html");
+    EXPECT_EQ(run.status, c.replaced ? 0 : 1) << c.mode << c.fault;
+    EXPECT_EQ(ReadFile("temb/in.html"), !c.replaced          ? kOld
+                                        : c.mode == "--html" ? htmlMerged
+                                                             : layoutMerged)
+        << c.mode << c.fault;
     EXPECT_EQ(TempsLeft(), 0) << c.fault;
+    if (!c.replaced) {
+      EXPECT_NE(run.err.find("tembrix: "), std::string::npos) << c.fault;
+    }
   }
 }
 
