@@ -291,6 +291,35 @@ TEST_F(Windows, HtmlModeReadsLongTextModePagesAgainFromABlock) {
             Crlf(ReferenceHtmlMerge(templ, page, &templateOk)));
 }
 
+TEST_F(Windows, LayoutModeReadsTextModeFilesInFolders) {
+  // Lines ending in CR LF: the template and the page are each read twice,
+  // and the page's long head is read again, its declarations left out.
+  std::string lines, metas;
+  for (int i = 0; lines.size() < 150000; ++i) {
+    lines += "<p>line " + std::to_string(i) + "</p>\n";
+    metas += "<meta charset=b>\n<meta name=n" + std::to_string(i) + ">\n";
+  }
+  const std::string templ =
+      "<html lang=en>\n<head><meta charset=a>\n<link href=css/a.css>\n"
+      "<title>T</title>\n</head>\n<body><a href='index.html'>\n####\n";
+  const std::string page = "<html dir=rtl><head>\n" + metas +
+                           "<title>P</title></head><body>\n" + lines;
+  WriteFile("t.html", Crlf(templ));
+  fs::create_directories("blog/2024");
+  fs::create_directories("temb/blog/2024");
+  WriteFile("blog/2024/p.html", Crlf(page));
+  WriteFile("p.html", Crlf(page));
+  ProgramRun run = RunCommand(std::string("wine ") + TEMBRIX_WINDOWS_EXE +
+                                  " --layout t.html 'blog\\2024\\p.html' p.html",
+                              "", 300);
+  EXPECT_EQ(run.status, 0);
+  bool templateOk = false;
+  EXPECT_EQ(ReadFile("temb/blog/2024/p.html"),
+            Crlf(ReferenceLayoutMerge(templ, page, 2, &templateOk)));
+  EXPECT_EQ(ReadFile("temb/p.html"),
+            Crlf(ReferenceLayoutMerge(templ, page, 0, &templateOk)));
+}
+
 TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
   MakeSite();
   std::string big = "<head>\r\n</head>\r\n<body>\r\n";
