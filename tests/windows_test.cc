@@ -309,9 +309,10 @@ TEST_F(Windows, LayoutModeReadsTextModeFilesInFolders) {
   fs::create_directories("temb/blog/2024");
   WriteFile("blog/2024/p.html", Crlf(page));
   WriteFile("p.html", Crlf(page));
-  ProgramRun run = RunCommand(std::string("wine ") + TEMBRIX_WINDOWS_EXE +
-                                  " --layout t.html 'blog\\2024\\p.html' p.html",
-                              "", 300);
+  ProgramRun run =
+      RunCommand(std::string("wine ") + TEMBRIX_WINDOWS_EXE +
+                     " --layout t.html 'blog\\2024\\p.html' p.html",
+                 "", 300);
   EXPECT_EQ(run.status, 0);
   bool templateOk = false;
   EXPECT_EQ(ReadFile("temb/blog/2024/p.html"),
