@@ -289,18 +289,34 @@ Parts PartsOf(const std::string& page, const std::vector<Tok>& p,
   return r;
 }
 
+// Both files in pieces, the template's landmarks and the page's parts.
+struct Both {
+  std::vector<Tok> t, p;
+  Marks m;
+  Parts r;
+};
+
+// False when the template lacks a landmark.
+bool ReadBoth(const std::string& templ, const std::string& page, Both* b) {
+  std::size_t templCut = 0;
+  b->t = Pieces(templ, &templCut);
+  b->m = MarksOf(templ, b->t, templCut);
+  if (b->m.marker == std::string::npos) return false;
+  std::size_t cut = 0;
+  b->p = Pieces(page, &cut);
+  b->r = PartsOf(page, b->p, cut);
+  return true;
+}
+
 }  // namespace
 
 std::string ReferenceHtmlMerge(const std::string& templ,
                                const std::string& page, bool* templateOk) {
-  std::size_t templCut = 0;
-  std::vector<Tok> t = Pieces(templ, &templCut);
-  Marks m = MarksOf(templ, t, templCut);
-  *templateOk = m.marker != std::string::npos;
+  Both b;
+  *templateOk = ReadBoth(templ, page, &b);
   if (!*templateOk) return "";
-  std::size_t cut = 0;
-  std::vector<Tok> p = Pieces(page, &cut);
-  Parts r = PartsOf(page, p, cut);
+  const Marks& m = b.m;
+  const Parts& r = b.r;
   return templ.substr(0, m.head) + page.substr(r.hs, r.he - r.hs) +
          templ.substr(m.body, m.marker - m.body) +
          page.substr(r.bs, r.be - r.bs) + templ.substr(m.marker + 4);
@@ -354,14 +370,13 @@ struct Change {
 std::string ReferenceLayoutMerge(const std::string& templ,
                                  const std::string& page, int depth,
                                  bool* templateOk) {
-  std::size_t templCut = 0;
-  std::vector<Tok> t = Pieces(templ, &templCut);
-  Marks m = MarksOf(templ, t, templCut);
-  *templateOk = m.marker != std::string::npos;
+  Both b;
+  *templateOk = ReadBoth(templ, page, &b);
   if (!*templateOk) return "";
-  std::size_t cut = 0;
-  std::vector<Tok> p = Pieces(page, &cut);
-  Parts r = PartsOf(page, p, cut);
+  const std::vector<Tok>& t = b.t;
+  const std::vector<Tok>& p = b.p;
+  const Marks& m = b.m;
+  const Parts& r = b.r;
 
   // The template's head: from its head tag to its first </head> or its
   // body tag.
