@@ -185,7 +185,8 @@ template <typename Read>
 void ReadAgain(const std::string& name, Read read) {
   FileHandle file = OpenForReading(name, nullptr);
   if (!file.valid()) return;
-  Source again(std::move(file));
+  Source again(std::move(file), Decoder(TEXT_MODE_FILES, false),
+               kSmallBlockSize);
   read(again);
 }
 
@@ -415,10 +416,9 @@ struct CopyOf {
   int error = 0;
 
   CopyOf(const std::string& name, const FileIdentity& id) {
-    constexpr std::size_t kCopyBlock = 16 * 1024;
     FileHandle file = OpenAgain(name, id, &error);
     source = std::make_unique<Source>(
-        std::move(file), Decoder(TEXT_MODE_FILES, false), kCopyBlock);
+        std::move(file), Decoder(TEXT_MODE_FILES, false), kSmallBlockSize);
   }
 };
 
@@ -555,7 +555,10 @@ MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
   FileIdentity templId;
   FileHandle templFile = OpenPage(run, templateName, &templId);
   if (!templFile.valid()) return MergeOutcome::kNotOpened;
-  Source templ(std::move(templFile));
+  // The layout mode only streams the template, and reads the page and
+  // both files again: small blocks keep its memory as low as the others'.
+  Source templ(std::move(templFile), Decoder(TEXT_MODE_FILES, false),
+               run.mode.layout ? kSmallBlockSize : kBlockSize);
   HtmlTokenizer templTokens(templ, true);
   TemplateFrame frame;
   if (run.mode.html &&

@@ -36,6 +36,10 @@ struct BlockMark {
 // (AheadKeeping).
 constexpr std::size_t kKeepRoom = 16 * 1024;
 
+// The block of a source that is only read forward once, as a second
+// reading of a file: small, so that it adds little to a merge's memory.
+constexpr std::size_t kSmallBlockSize = 16 * 1024;
+
 // A character source read forward, with two sticky conditions: ended (a
 // read found no further character) and failed (a read delivered nothing).
 // A source with neither is good. Neither is cleared, unless a file source is

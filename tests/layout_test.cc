@@ -139,6 +139,31 @@ TEST_F(Layout, DifferentCharacterSetsAreWarnedOf) {
             "declaration was left out\n");
 }
 
+TEST_F(Layout, MenuAndCheckRunInTheMode) {
+  const std::string t =
+      "<html><head><link href=s.css></head><body>####</body></html>";
+  const std::string page = "<html lang=de><title>P</title>B";
+  mkdir("d", 0755);
+  mkdir("temb/d", 0755);
+  WriteFile("t.html", t);
+  WriteFile("d/p.html", page);
+  ProgramRun check = RunCommand(
+      std::string(TEMBRIX_EXE) + " --check --layout t.html d/p.html", "");
+  EXPECT_EQ(check.status, 0);
+  EXPECT_EQ(check.out, "");
+  EXPECT_FALSE(Exists("temb/d/p.html"));
+  ProgramRun menu =
+      RunCommand(std::string(TEMBRIX_EXE) + " --layout", "a t.html d/p.html q");
+  EXPECT_EQ(menu.status, 0);
+  EXPECT_EQ(menu.out, std::string(kMenu) + kTemplatePrompt + kInputPrompt +
+                          "Successfully opened temb/d/p.html (Output file) "
+                          "and d/p.html (Input file)\n" +
+                          kMenu);
+  EXPECT_EQ(ReadFile("temb/d/p.html"),
+            "<html lang=de><head><link href=../s.css><title>P</title></head>"
+            "<body>B</body></html>");
+}
+
 // Values, names and heads longer than the reader's blocks.
 TEST_F(Layout, LongPiecesAcrossBlocks) {
   const std::string blanks(300000, ' ');
