@@ -156,28 +156,60 @@ void CopyRest(Source& in, Sink& out) {
   }
 }
 
-// How many folders below the output folder the name part of the output
-// lies, once "." and ".." are resolved ("temb/a/../b/c.html": 1); -1 when
-// ".." climbs above it ("temb/../index.html").
-int FolderDepth(const std::string& outputName) {
-  int parts = 0;
-  std::size_t start = std::char_traits<char>::length(OUTPUT_PREFIX);
-  while (start <= outputName.size()) {
+// The parts of a name between its separators, "." and empty parts dropped
+// and ".." resolved; false when ".." climbs above the name's start.
+bool NameParts(std::string_view name, std::vector<std::string_view>* parts) {
+  parts->clear();
+  std::size_t start = 0;
+  while (start <= name.size()) {
     std::size_t end = start;
-    while (end < outputName.size() && !IsSeparator(outputName[end])) ++end;
-    std::string_view part(outputName.data() + start, end - start);
+    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    std::string_view part = name.substr(start, end - start);
     if (part == "..") {
-      if (--parts < 0) return -1;
+      if (parts->empty()) return false;
+      parts->pop_back();
     } else if (!part.empty() && part != ".") {
-      ++parts;
+      parts->push_back(part);
     }
     start = end + 1;
   }
-  return std::max(parts - 1, 0);
+  return true;
 }
 
-bool LeavesOutputFolder(const std::string& outputName) {
-  return FolderDepth(outputName) < 0;
+// True for a name that starts from a root rather than the current folder:
+// "/x", and on Windows also "\\x", "C:x" and "C:\\x".
+bool IsAbsolute(const std::string& name) {
+  if (!name.empty() && IsSeparator(name[0])) return true;
+  return TEXT_MODE_FILES && name.size() >= 2 && name[1] == ':';
+}
+
+// The folder of --out as given, without separators at its end.
+std::string OutFolder(const MergeRun& run) {
+  std::string dir = run.outDir;
+  while (dir.size() > 1 && IsSeparator(dir.back())) dir.pop_back();
+  return dir;
+}
+
+// The output at `parts` below the output folder.
+OutputPlan PlanOf(const MergeRun& run,
+                  const std::vector<std::string_view>& parts) {
+  OutputPlan plan;
+  plan.name = OutFolder(run);
+  for (std::string_view part : parts) {
+    if (plan.name.empty() || !IsSeparator(plan.name.back())) {
+      plan.name += kSeparator;
+    }
+    plan.name += part;
+  }
+  plan.depth = parts.empty() ? 0 : static_cast<int>(parts.size()) - 1;
+  return plan;
+}
+
+// The key of an output among the run's outputs: its name below the output
+// folder, in one case where case does not tell names apart.
+std::string OutputKey(const MergeRun& run, const std::string& outputName) {
+  std::string key = outputName.substr(OutFolder(run).size());
+  return run.ignoreCase ? CaseKey(key) : key;
 }
 
 // Reads the file `name` again from its start, when it can be opened.
@@ -309,23 +341,82 @@ Findings MergeParts(Source& templ, const TemplateLandmarks& marks,
 // Refuses the output with two console lines: it cannot be opened, and what
 // to do; with reasons, `why` on standard error too.
 bool Refuse(const MergeRun& run, const std::string& outputName,
-            const char* advice, const std::string& why) {
+            const std::string& advice, const std::string& why) {
   run.SayFailure("Could not open ", outputName, why);
-  WriteLine(advice);
+  run.Say(advice);
   return false;
 }
 
-// Creates the file that will replace the output, unless the output is a file
-// being read or lies outside temb; writes the console lines for either
-// outcome up to the end of the output's part of the message.
-bool OpenOutput(const MergeRun& run, const std::string& outputName,
-                const FileIdentity* const (&reading)[3], Sink& out,
-                bool* othersWritten) {
-  if (LeavesOutputFolder(outputName)) {
-    return Refuse(run, outputName,
-                  "The output file would be outside the folder temb",
-                  "it would be outside the folder temb");
+// Makes the folders of an output of --out that are not there yet, from the
+// first part of its name down (in a check, only looks); false, with the
+// folder and the reason, when one cannot be made.
+bool PrepareFolders(const MergeRun& run, const std::string& outputName,
+                    std::string* folder, int* error) {
+  for (std::size_t at = 1; at < outputName.size(); ++at) {
+    if (!IsSeparator(outputName[at]) || IsSeparator(outputName[at - 1])) {
+      continue;
+    }
+    *folder = outputName.substr(0, at);
+    if (TEXT_MODE_FILES && folder->size() == 2 && (*folder)[1] == ':') {
+      continue;  // a drive
+    }
+    PathKind kind = KindOfPath(*folder);
+    if (kind == PathKind::kFolder) continue;
+    if (run.mode.checkOnly) {
+      *error = ENOTDIR;
+      return kind == PathKind::kMissing;  // what is missing would be made
+    }
+    if (!MakeOutputFolder(*folder)) {
+      *error = errno;
+      return false;
+    }
   }
+  return true;
+}
+
+// What --out adds before an output is opened: no other input of the run
+// led to it, and its folders are there or can be made. Says why not.
+bool ClaimOutput(MergeRun& run, const std::string& outputName,
+                 const std::string& inputName) {
+  if (run.outDir.empty()) return true;
+  auto claimed = run.outputs.emplace(OutputKey(run, outputName), inputName);
+  const std::string& first = claimed.first->second;
+  if (!claimed.second && first != inputName) {
+    return Refuse(run, outputName,
+                  "The output file would overwrite the output of " +
+                      ShownName(first),
+                  "it is the output of " + ShownName(first) + " too");
+  }
+  std::string folder;
+  int error = 0;
+  if (!PrepareFolders(run, outputName, &folder, &error)) {
+    return Refuse(run, outputName,
+                  "The folder " + ShownName(folder) + " could not be made: " +
+                      ErrorText(error),
+                  ErrorText(error));
+  }
+  return true;
+}
+
+// Creates the file that will replace the output, unless the output is a file
+// being read or lies outside its folder; writes the console lines for
+// either outcome up to the end of the output's part of the message (a copy
+// says its line once it is done). In a check, only what --out adds is
+// checked.
+bool OpenOutput(MergeRun& run, const OutputPlan& plan,
+                const std::string& inputName,
+                const FileIdentity* const (&reading)[3], Sink& out,
+                bool* othersWritten, bool copy) {
+  const std::string& outputName = plan.name;
+  const std::string folder = run.outDir.empty() ? "temb" : OutFolder(run);
+  if (!plan.inside) {
+    return Refuse(run, outputName,
+                  "The output file would be outside the folder " +
+                      ShownName(folder),
+                  "it would be outside the folder " + ShownName(folder));
+  }
+  if (!ClaimOutput(run, outputName, inputName)) return false;
+  if (run.mode.checkOnly) return true;
   OutputCheck check = out.CreateReplacement(outputName, reading, 3);
   // Pages of the group that waited for this output's file went first.
   *othersWritten = run.SayUnwritten();
@@ -336,13 +427,19 @@ bool OpenOutput(const MergeRun& run, const std::string& outputName,
                     "it is the template or the input");
     case OutputCheck::kCannotCreate:
       return Refuse(run, outputName,
-                    "Please make sure you have a folder called temb in the "
-                    "current directory",
+                    run.outDir.empty()
+                        ? "Please make sure you have a folder called temb in "
+                          "the current directory"
+                        : "The output file could not be made: " +
+                              ErrorText(out.error()),
                     ErrorText(out.error()));
     case OutputCheck::kReady:
       break;
   }
-  WriteText("Successfully opened " + ShownName(outputName) + " (Output file)");
+  if (!copy && !run.quiet) {
+    WriteText("Successfully opened " + ShownName(outputName) +
+              " (Output file)");
+  }
   return true;
 }
 
@@ -437,7 +534,7 @@ bool ReadBoth(const MergeRun& run, const Source& file,
 // Merges the open template and input into the output of the input's name,
 // with its console lines, and reports what the merge did not find.
 MergeOutcome MergeSources(MergeRun& run, const MergeFiles& files,
-                          const TemplateFrame& frame) {
+                          const TemplateFrame& frame, const OutputPlan& plan) {
   const PageNames& names = files.names;
   // The HTML mode reads the page up to its body part before the output is
   // opened, and the body part as it is copied.
@@ -448,7 +545,7 @@ MergeOutcome MergeSources(MergeRun& run, const MergeFiles& files,
   } else if (run.mode.html) {
     page.parts = FindPageParts(pageTokens);
   }
-  std::string outputName = OutputName(names.input);
+  const std::string& outputName = plan.name;
   // Every buffer is allocated before the temporary file is created.
   std::unique_ptr<CopyOf> templCopy, inputCopy;
   if (run.mode.layout) {
@@ -458,15 +555,18 @@ MergeOutcome MergeSources(MergeRun& run, const MergeFiles& files,
   Sink out;
   bool opened = true;
   bool othersWritten = true;
-  if (!run.mode.checkOnly) {
-    opened = OpenOutput(run, outputName, files.reading, out, &othersWritten);
+  if (!run.mode.checkOnly || !run.outDir.empty()) {
+    opened = OpenOutput(run, plan, names.input, files.reading, out,
+                        &othersWritten, false);
+  }
+  if (!run.mode.checkOnly && !(opened && run.quiet)) {
     WriteLine(" and " + ShownName(names.input) + " (Input file)");
   }
   // Without an output the phases still run, their bytes dropped.
   Findings found =
       run.mode.layout ? MergeLayout({files.templTokens, *templCopy->source,
                                      pageTokens, *inputCopy->source},
-                                    frame, page, FolderDepth(outputName), out)
+                                    frame, page, plan.depth, out)
       : run.mode.html
           ? MergeParts(files.templ, frame.marks, pageTokens, page.parts, out)
           : MergePages(files.templ, files.input, out);
@@ -549,7 +649,8 @@ Findings MergePages(Source& templ, Source& input, Sink& out) {
 
 MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
                        const std::string& inputName,
-                       const FileIdentity* alsoReading) {
+                       const FileIdentity* alsoReading,
+                       const OutputPlan* plan) {
   // The template is read afresh for every page, so a page never gets a
   // frame the file no longer holds.
   FileIdentity templId;
@@ -572,7 +673,60 @@ MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
   Source input(std::move(inputFile));
   const FileIdentity* const reading[3] = {&templId, &inputId, alsoReading};
   PageNames names{templateName, inputName};
-  return MergeSources(run, {names, templTokens, templ, input, reading}, frame);
+  return MergeSources(run, {names, templTokens, templ, input, reading}, frame,
+                      plan != nullptr ? *plan : PlanOutput(run, inputName));
+}
+
+MergeOutcome CopyFile(MergeRun& run, const std::string& inputName,
+                      const OutputPlan& plan) {
+  FileIdentity id;
+  FileHandle file = OpenInput(run, inputName, &id);
+  if (!file.valid()) return MergeOutcome::kNotOpened;
+  // Byte for byte, on every system.
+  Source in(std::move(file), Decoder(false, false));
+  Sink out(false);
+  const FileIdentity* const reading[3] = {&id, nullptr, nullptr};
+  bool othersWritten = true;
+  bool opened =
+      OpenOutput(run, plan, inputName, reading, out, &othersWritten, true);
+  if (opened) Transfer(in, 0, kFileEnd, out);
+  bool whole = ReadWhole(run, in, inputName);
+  bool written = run.mode.checkOnly || out.Finish(opened && whole);
+  bool allPlaced = run.SayUnwritten() && othersWritten;
+  if (!written && opened) {
+    run.SayFailure("Could not write ", plan.name, ErrorText(out.error()));
+  }
+  bool done = opened && written && allPlaced && whole;
+  if (done && !run.quiet && !run.mode.checkOnly) {
+    WriteLine("Copied " + ShownName(inputName) + " to " + ShownName(plan.name));
+  }
+  return done ? MergeOutcome::kWritten : MergeOutcome::kNotWritten;
+}
+
+OutputPlan PlanOutput(const MergeRun& run, const std::string& inputName) {
+  std::vector<std::string_view> parts;
+  if (run.outDir.empty()) {
+    OutputPlan plan;
+    plan.name = OutputName(inputName);
+    std::string_view below(plan.name);
+    below.remove_prefix(std::char_traits<char>::length(OUTPUT_PREFIX));
+    plan.inside = NameParts(below, &parts);
+    plan.depth = parts.empty() ? 0 : static_cast<int>(parts.size()) - 1;
+    return plan;
+  }
+  if (IsAbsolute(inputName) || !NameParts(inputName, &parts)) {
+    OutputPlan plan;
+    plan.name = OutFolder(run) + kSeparator + inputName;
+    plan.inside = false;
+    return plan;
+  }
+  return PlanOf(run, parts);
+}
+
+OutputPlan PlanOutputBelow(const MergeRun& run, const std::string& path) {
+  std::vector<std::string_view> parts;
+  NameParts(path, &parts);
+  return PlanOf(run, parts);
 }
 
 bool ApplyTemp(MergeRun& run, const std::string& templateName,

@@ -5,6 +5,7 @@
 #define MERGE_APPLY_TEMP_H_
 
 #include <cstddef>
+#include <map>
 #include <set>
 #include <string>
 
@@ -62,6 +63,14 @@ struct MergeRun {
   bool reasons = false;
   // The menu runs the merges: a console that is gone ends a list.
   bool atMenu = false;
+  // --out: the folder the site is built into, under the inputs' full names;
+  // empty for temb and the names cut short.
+  std::string outDir;
+  bool quiet = false;       // no line for each page merged or file copied
+  bool ignoreCase = false;  // names differing only in case are one output
+  // --out: the outputs of the run so far, by their names below outDir (in
+  // one case when ignoreCase), and the input that led to each.
+  std::map<std::string, std::string> outputs;
 
   // Writes a console line, or in a check the line on standard error after
   // "tembrix: ", so that standard output stays empty.
@@ -75,6 +84,26 @@ struct MergeRun {
   // flushed to the disk. False when it said anything.
   bool SayUnwritten() const;
 };
+
+// Where an input's merged page (or copy) goes.
+struct OutputPlan {
+  std::string name;
+  // False when the name would lie outside the output folder: it is refused.
+  bool inside = true;
+  // How many folders below the output folder it lies (the links of the
+  // layout mode are rebased by as many).
+  int depth = 0;
+};
+
+// The output for the input `inputName`: temb and the name cut short, or with
+// --out the folder and the name, "." and empty parts dropped and ".."
+// resolved; an absolute name or one that climbs above the current folder
+// lies outside.
+OutputPlan PlanOutput(const MergeRun& run, const std::string& inputName);
+
+// With --out: the output for the file at `path` below a folder given as an
+// input; `path` has '/' between its parts.
+OutputPlan PlanOutputBelow(const MergeRun& run, const std::string& path);
 
 // How one merge ended.
 enum class MergeOutcome {
@@ -95,9 +124,17 @@ enum class MergeOutcome {
 // in one step once it is whole. The output is never one of the files being
 // read: the template, the input, or the file `alsoReading` (the list), when
 // that is given.
+// `plan`, when given, is where the output goes instead of PlanOutput's.
 MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
                        const std::string& inputName,
-                       const FileIdentity* alsoReading = nullptr);
+                       const FileIdentity* alsoReading = nullptr,
+                       const OutputPlan* plan = nullptr);
+
+// Copies the file `inputName` byte for byte to the output `plan`, with the
+// promises of a merged page: replaced whole, left untouched when unchanged,
+// every failure said. The console says "Copied", the input and the output.
+MergeOutcome CopyFile(MergeRun& run, const std::string& inputName,
+                      const OutputPlan& plan);
 
 // MergeFile for the console commands: false when the template or the input
 // could not be opened, true otherwise.

@@ -156,6 +156,18 @@ void CommitGroup() {
 
 void SetSyncWrites(bool sync) { TheGroup().sync = sync; }
 
+bool MakeOutputFolder(const std::string& path) {
+  if (KindOfPath(path) == PathKind::kFolder) return true;
+  if (!MakeFolder(path)) return false;
+  if (!TheGroup().sync) return true;
+  // The new folder's entry must outlast a power cut as the pages in it do.
+  FileHandle above;
+  if (!OpenFolderToFlush(FolderOf(path), &above) || !FlushFolder(above)) {
+    return false;
+  }
+  return true;
+}
+
 void BeginOutputGroup() { ++TheGroup().depth; }
 
 bool EndOutputGroup() {
@@ -183,10 +195,11 @@ std::vector<Unwritten> TakeUnwritten() {
   return pages;
 }
 
-Sink::Sink()
+Sink::Sink(bool textMode)
     : file_(new Replacement),
       block_(new char[kBlockSize]),
-      encoded_(TEXT_MODE_FILES ? new char[2 * kBlockSize] : nullptr) {}
+      textMode_(textMode),
+      encoded_(textMode ? new char[2 * kBlockSize] : nullptr) {}
 
 Sink::Sink(std::streambuf* stream) : stream_(stream) {}
 
@@ -433,7 +446,7 @@ void Sink::Emit(const char* data, std::size_t size) {
 
 // Merged bytes, in text mode where files have it: every newline as CR LF.
 void Sink::EmitMerged(const char* data, std::size_t size) {
-  if (!TEXT_MODE_FILES) return Emit(data, size);
+  if (!textMode_) return Emit(data, size);
   while (size > 0 && !failed_) {
     std::size_t n = std::min(size, kBlockSize);
     Emit(encoded_.get(), ToTextMode(data, n, encoded_.get()));

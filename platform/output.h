@@ -35,7 +35,10 @@ class Sink {
   // A sink for an output file. Bytes are dropped until CreateReplacement
   // has made it ready. The blocks are allocated here, or for the earlier
   // page when it is first read, before any file is created.
-  Sink();
+  Sink() : Sink(TEXT_MODE_FILES) {}
+  // `textMode`: every newline is written as CR LF (a page, where files
+  // have text mode); without it the bytes go out as they are (a copy).
+  explicit Sink(bool textMode);
   explicit Sink(std::streambuf* stream);
   Sink(const Sink&) = delete;
   Sink& operator=(const Sink&) = delete;
@@ -88,6 +91,7 @@ class Sink {
   std::streambuf* stream_ = nullptr;
   std::unique_ptr<char[]> block_;
   std::size_t used_ = 0;
+  bool textMode_ = false;
   std::unique_ptr<char[]> encoded_;  // the block in text mode, where files are
   std::unique_ptr<char[]> earlier_;  // bytes of the earlier page, compared
   std::uint64_t earlierOffset_ = 0;  // where in the earlier page they begin
@@ -99,6 +103,10 @@ class Sink {
   bool failed_ = false;  // a write went wrong; sticky, nothing more is written
   int error_ = 0;
 };
+
+// Makes a folder for outputs (MakeFolder); while replaced pages are flushed
+// to the disk, its entry in the folder above it is flushed too.
+bool MakeOutputFolder(const std::string& path);
 
 // Whether a replaced page is on the disk before it takes the output's place
 // (on unless --no-sync turns it off): the temporary file is flushed, moved,

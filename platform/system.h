@@ -120,6 +120,43 @@ std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size);
 // when it cannot.
 bool SeekFile(int fd, std::uint64_t offset);
 
+// What a path names, links followed: nothing, a regular file, a folder, or
+// something else (a device, a FIFO, a link that leads nowhere). *link, when
+// given, says whether the path itself is a symbolic link (or, on Windows,
+// another reparse point).
+enum class PathKind { kMissing, kFile, kFolder, kOther };
+PathKind KindOfPath(const std::string& path, bool* link = nullptr);
+
+// The names in the folder `path`, "." and ".." left out, in no order;
+// false, with errno set, when the folder cannot be read.
+bool ListFolder(const std::string& path, std::vector<std::string>* names);
+
+// Makes the folder `path`, with the permission bits the umask allows; true
+// when it is made or is a folder already, else false with errno set.
+bool MakeFolder(const std::string& path);
+
+// Removes the file `path`, or the empty folder when `folder`; false, with
+// errno set, when it cannot.
+bool RemovePath(const std::string& path, bool folder);
+
+// The full path of `path` from the file system's root, links resolved
+// where the system does so, for comparing where two names lie; empty when
+// it cannot be found.
+std::string FullPath(const std::string& path);
+
+// True where names that differ only in letter case name one file: on
+// Windows, and on a file system that ignores case where the folder `near`
+// (which exists) shows it.
+bool IgnoresCase(const std::string& near);
+
+// A name in one letter case, for comparing names where case does not tell
+// them apart: ASCII letters in upper case, and on Windows every letter as
+// the system compares it.
+std::string CaseKey(const std::string& name);
+
+// The separator of this system's paths: '\\' on Windows, '/' elsewhere.
+extern const char kSeparator;
+
 // Console output: writes `text` to standard output, with a line end (a
 // newline and a flush) in WriteLine.
 void WriteText(std::string_view text);

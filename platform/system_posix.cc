@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -25,6 +26,7 @@
 #include "platform/replace.h"
 
 const char* const OUTPUT_PREFIX = "temb/";
+const char kSeparator = '/';
 const bool TEXT_MODE_FILES = false;
 
 namespace {
@@ -399,6 +401,85 @@ bool OpenFolderToFlush(const std::string& folder, FileHandle* handle) {
 bool FlushFolder(const FileHandle& folder) {
   // Once the entries are on the disk, a failed close loses nothing.
   return !folder.valid() || Retrying([&] { return fsync(folder.get()); }) == 0;
+}
+
+PathKind KindOfPath(const std::string& path, bool* link) {
+  struct stat st;
+  if (link != nullptr) {
+    *link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  }
+  if (HoldsZeroByte(path) || stat(path.c_str(), &st) != 0) {
+    return PathKind::kMissing;
+  }
+  return S_ISREG(st.st_mode)   ? PathKind::kFile
+         : S_ISDIR(st.st_mode) ? PathKind::kFolder
+                               : PathKind::kOther;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>* names) {
+  names->clear();
+  DIR* dir = opendir(path.empty() ? "." : path.c_str());
+  if (dir == nullptr) return false;
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+    errno = 0;
+  }
+  int error = errno;
+  closedir(dir);
+  errno = error;
+  return error == 0;
+}
+
+bool MakeFolder(const std::string& path) {
+  if (Retrying([&] { return ::mkdir(path.c_str(), 0777); }) == 0) return true;
+  int error = errno;
+  if (error == EEXIST && KindOfPath(path) == PathKind::kFolder) return true;
+  errno = error == EEXIST ? ENOTDIR : error;
+  return false;
+}
+
+bool RemovePath(const std::string& path, bool folder) {
+  return (folder ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) == 0;
+}
+
+std::string FullPath(const std::string& path) {
+  char* full = realpath(path.c_str(), nullptr);
+  if (full == nullptr) return "";
+  std::string result = full;
+  free(full);
+  return result;
+}
+
+std::string CaseKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return key;
+}
+
+bool IgnoresCase(const std::string& near) {
+  // The folder's name with its letters' case turned must lead to it.
+  std::string full = FullPath(near);
+  std::size_t at = full.find_last_of('/');
+  if (full.empty() || at == std::string::npos) return false;
+  std::string turned = full;
+  bool letters = false;
+  for (std::size_t i = at + 1; i < turned.size(); ++i) {
+    char c = turned[i];
+    if (std::isalpha(static_cast<unsigned char>(c))) {
+      turned[i] = std::islower(static_cast<unsigned char>(c))
+                      ? static_cast<char>(std::toupper(c))
+                      : static_cast<char>(std::tolower(c));
+      letters = true;
+    }
+  }
+  struct stat a, b;
+  return letters && stat(full.c_str(), &a) == 0 &&
+         stat(turned.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
 }
 
 void WriteText(std::string_view text) {

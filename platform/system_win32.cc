@@ -24,6 +24,7 @@
 #include "platform/wide_win32.h"
 
 const char* const OUTPUT_PREFIX = "temb\\";
+const char kSeparator = '\\';
 
 std::wstring Widen(const std::string& text, unsigned codePage) {
   if (text.empty()) return std::wstring();
@@ -373,6 +374,81 @@ bool OpenFolderToFlush(const std::string&, FileHandle* handle) {
 }
 
 bool FlushFolder(const FileHandle&) { return true; }
+
+PathKind KindOfPath(const std::string& path, bool* link) {
+  if (link != nullptr) *link = false;
+  if (HoldsZeroByte(path)) return PathKind::kMissing;
+  std::wstring wide = SystemPath(path);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if (link != nullptr) {
+    *link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
+  return IdentityOfPath(wide).known ? PathKind::kFile : PathKind::kOther;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>* names) {
+  names->clear();
+  std::wstring pattern = SystemPath(path.empty() ? "." : path);
+  if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') {
+    pattern += L'\\';
+  }
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) {
+    errno = ErrnoOfLastError();
+    return false;
+  }
+  do {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names->push_back(Narrow(name));
+  } while (FindNextFileW(find, &found));
+  bool whole = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(find);
+  if (!whole) errno = EIO;
+  return whole;
+}
+
+bool MakeFolder(const std::string& path) {
+  if (CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return true;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (KindOfPath(path) == PathKind::kFolder) return true;
+    errno = ENOTDIR;
+    return false;
+  }
+  errno = ErrnoOfLastError();
+  return false;
+}
+
+bool RemovePath(const std::string& path, bool folder) {
+  std::wstring wide = SystemPath(path);
+  if (folder ? RemoveDirectoryW(wide.c_str()) : DeleteFileW(wide.c_str())) {
+    return true;
+  }
+  errno = ErrnoOfLastError();
+  return false;
+}
+
+std::string FullPath(const std::string& path) {
+  std::wstring wide = Widen(path, IsValidUtf8(path) ? CP_UTF8 : CP_ACP);
+  DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return "";
+  std::wstring full(size, L'\0');
+  size = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+  full.resize(size);
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  return Narrow(full);
+}
+
+bool IgnoresCase(const std::string&) { return true; }
+
+std::string CaseKey(const std::string& name) {
+  std::wstring wide = Widen(name, CP_UTF8);
+  CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  return Narrow(wide);
+}
 
 void WriteText(std::string_view text) {
   static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);
