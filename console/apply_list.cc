@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "merge/apply_temp.h"
+#include "site/build_site.h"
 #include "platform/output.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -38,8 +39,8 @@ bool MergeList(MergeRun& run, const std::string& templateName,
     // A name cut short by a read error is no name: the batch stops.
     if (list.readError()) break;
     // A failed entry has said so on the console; the batch goes on.
-    allWritten &= MergeFile(run, templateName, NameFromBytes(entryName),
-                            &listId) == MergeOutcome::kWritten;
+    allWritten &= MergeInput(run, templateName, NameFromBytes(entryName),
+                             &listId) == MergeOutcome::kWritten;
   }
   allWritten &= EndOutputGroup();
   allWritten &= run.SayUnwritten();

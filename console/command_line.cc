@@ -8,6 +8,7 @@
 #include "platform/output.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "site/build_site.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ namespace {
 constexpr const char kUsageHead[] =
     "Usage: tembrix\n"
     "       tembrix [--list FILE]... TEMPLATE [PAGE]...\n"
+    "       tembrix --out DIR [--delete] TEMPLATE [PAGE|FOLDER]...\n"
     "Gives HTML pages a common look: merges TEMPLATE with each PAGE, and with\n"
     "every page named in each list FILE, in the order given, and writes each\n"
     "merged page into the folder temb under the page's name cut to ";
@@ -31,6 +33,13 @@ constexpr const char kUsageTail[] =
     "      --layout     as --html, but the template is the whole page: its\n"
     "                   head, title, character set, language and links\n"
     "                   (rebased for pages in folders) reach every page\n"
+    "      --out DIR    build into DIR under the pages' full names, making its\n"
+    "                   folders; a FOLDER given is built whole: its pages\n"
+    "                   merged, its other files copied\n"
+    "      --delete     with --out and a FOLDER: remove from DIR what no input\n"
+    "                   leads to\n"
+    "  -q, --quiet      no line for each merged or copied file\n"
+    "  -j N             merge with N workers (the default: one per core)\n"
     "      --check      read and report as a merge would, writing nothing\n"
     "      --strict     fail (status 1) on every warning, not only on lost\n"
     "                   content\n"
@@ -63,6 +72,10 @@ bool TakeMode(const std::string& arg, CommandLine* line) {
     line->check = true;
   } else if (arg == "--strict") {
     line->strict = true;
+  } else if (arg == "--delete") {
+    line->deleteStale = true;
+  } else if (arg == "-q" || arg == "--quiet") {
+    line->quiet = true;
   } else {
     return false;
   }
@@ -84,11 +97,12 @@ int MergeAll(const CommandLine& line, MergeRun& run) {
   if (many) BeginOutputGroup();
   for (const CommandLine::Item& item : line.items) {
     allWritten &= item.isList ? MergeList(run, line.templateName, item.name)
-                              : MergeFile(run, line.templateName, item.name) ==
+                              : MergeInput(run, line.templateName, item.name) ==
                                     MergeOutcome::kWritten;
   }
   if (many) allWritten &= EndOutputGroup();
   allWritten &= run.SayUnwritten();
+  if (line.deleteStale) allWritten &= RemoveStale(run);
   std::cout.flush();
   NoteConsoleWrite(static_cast<bool>(std::cout));
   // Every page was merged; the console lines that could not be written
@@ -106,6 +120,25 @@ int MergeAll(const CommandLine& line, MergeRun& run) {
     allWritten = false;
   }
   return allWritten ? kExitAllWritten : kExitSomeFailed;
+}
+
+// What the names given need of the options, once the names can be looked
+// at: a folder is built only with --out, --delete needs a folder and must
+// not remove the current folder's files, the template or a folder given.
+// Empty when all is well.
+std::string CheckSiteOptions(const CommandLine& line, const MergeRun& run) {
+  std::vector<std::string> folders;
+  for (const CommandLine::Item& item : line.items) {
+    if (!item.isList && KindOfPath(item.name) == PathKind::kFolder) {
+      folders.push_back(item.name);
+    }
+  }
+  if (!folders.empty() && line.outDir.empty()) {
+    return folders[0] + " is a folder: a folder is built with --out DIR";
+  }
+  if (!line.deleteStale) return "";
+  if (folders.empty()) return "--delete needs a folder to build";
+  return DeleteRefused(run, line.templateName, folders);
 }
 
 }  // namespace
@@ -131,6 +164,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return line;
     } else if (TakeMode(arg, &line)) {
       // --no-sync, --html, --layout, --check or --strict, now set
+    } else if (arg == "--out" || arg.compare(0, 6, "--out=") == 0) {
+      if (arg == "--out" && ++i == args.size()) {
+        return UsageError("option --out needs a folder name");
+      }
+      line.outDir = arg == "--out" ? args[i] : arg.substr(6);
+      if (line.outDir.empty()) return UsageError("option --out needs a folder name");
+    } else if (arg == "-j" || (arg.compare(0, 2, "-j") == 0 && arg.size() > 2)) {
+      if (arg == "-j" && ++i == args.size()) {
+        return UsageError("option -j needs a number");
+      }
+      const std::string n = arg == "-j" ? args[i] : arg.substr(2);
+      if (n.empty() || n.size() > 4 ||
+          n.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(n) == 0) {
+        return UsageError("option -j needs a number from 1, not " + n);
+      }
+      line.jobs = std::stoi(n);
     } else if (arg == "-l" || arg == "--list") {
       if (++i == args.size())
         return UsageError("option " + arg + " needs a file name");
@@ -143,8 +193,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return UsageError("unknown option " + arg);
     }
   }
+  if (line.deleteStale && line.outDir.empty()) {
+    return UsageError("--delete needs --out");
+  }
   // Options alone set up the menu; a check or its status needs pages.
-  if (!haveTemplate && line.items.empty() && !line.check && !line.strict) {
+  if (!haveTemplate && line.items.empty() && !line.check && !line.strict &&
+      !line.deleteStale) {
     line.action = CommandLine::Action::kMenu;
     return line;
   }
@@ -161,9 +215,19 @@ int RunCommandLine(const std::vector<std::string>& args) {
   run.mode.html = line.html || line.layout;
   run.mode.layout = line.layout;
   run.reasons = true;
+  run.outDir = line.outDir;
+  run.quiet = line.quiet;
+  if (!run.outDir.empty()) {
+    bool made = KindOfPath(run.outDir) == PathKind::kFolder;
+    run.ignoreCase = IgnoresCase(made ? run.outDir : ".");
+  }
+  if (line.action == CommandLine::Action::kMerge) {
+    std::string error = CheckSiteOptions(line, run);
+    if (!error.empty()) line = UsageError(error);
+  }
   switch (line.action) {
     case CommandLine::Action::kMenu:
-      return RunMenu(ConsoleInput(), run.mode);
+      return RunMenu(ConsoleInput(), run);
     case CommandLine::Action::kHelp:
     case CommandLine::Action::kVersion:
       std::cout << (line.action == CommandLine::Action::kHelp

@@ -30,6 +30,10 @@ struct CommandLine {
   bool strict = false;  // every warning fails the run
   bool html = false;    // find tags as browsers do
   bool layout = false;  // the template is the whole page
+  std::string outDir;   // --out: the folder the site is built into
+  bool deleteStale = false;  // --delete: remove what no input leads to
+  bool quiet = false;        // no line for each merged or copied file
+  int jobs = 0;              // -j: workers; 0 for one per core
   std::string error;    // for a usage error: what was wrong, one line
 };
 

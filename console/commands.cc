@@ -4,6 +4,7 @@
 #include <string>
 
 #include "merge/apply_temp.h"
+#include "site/build_site.h"
 #include "platform/system.h"
 
 namespace {
@@ -19,11 +20,11 @@ void ShowMenu() {
 
 }  // namespace
 
-int RunMenu(std::streambuf* input, const MergeMode& mode) {
+int RunMenu(std::streambuf* input, const MergeRun& settings) {
   Source console(input, &std::cout);
-  MergeRun run;
-  run.mode = mode;
+  MergeRun run = settings;
   run.atMenu = true;
+  run.reasons = false;  // the menu's console lines say what failed
   char choice = 'a';
   while (choice != 'q' && choice != 'Q') {
     ShowMenu();
@@ -67,7 +68,9 @@ void Applyfile(Source& console, MergeRun& run) {
     if (templateName[0] == '!') return;
     WriteLine("Please enter name of file to process");
     if (ConsoleGone() || !TakeWord(console, &inputName)) return;
-    if (ApplyTemp(run, NameFromBytes(templateName), NameFromBytes(inputName))) {
+    // With --out, a folder is built as a whole.
+    if (MergeInput(run, NameFromBytes(templateName),
+                   NameFromBytes(inputName)) != MergeOutcome::kNotOpened) {
       return;
     }
   }

@@ -15,7 +15,8 @@
 // tests give) ends, or a write to standard output fails. The merges follow
 // `mode`. Writes standard output; gives the exit status: 0, or 1 when
 // standard output could not be written (said on standard error).
-int RunMenu(std::streambuf* input, const MergeMode& mode = MergeMode());
+// `settings`: the mode and the output folder of the run's merges.
+int RunMenu(std::streambuf* input, const MergeRun& settings = MergeRun());
 
 // Applies a template to one input file, asking for both names again after a
 // template or input that could not be opened. A template name beginning with

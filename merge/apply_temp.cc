@@ -183,13 +183,6 @@ bool IsAbsolute(const std::string& name) {
   return TEXT_MODE_FILES && name.size() >= 2 && name[1] == ':';
 }
 
-// The folder of --out as given, without separators at its end.
-std::string OutFolder(const MergeRun& run) {
-  std::string dir = run.outDir;
-  while (dir.size() > 1 && IsSeparator(dir.back())) dir.pop_back();
-  return dir;
-}
-
 // The output at `parts` below the output folder.
 OutputPlan PlanOf(const MergeRun& run,
                   const std::vector<std::string_view>& parts) {
@@ -203,13 +196,6 @@ OutputPlan PlanOf(const MergeRun& run,
   }
   plan.depth = parts.empty() ? 0 : static_cast<int>(parts.size()) - 1;
   return plan;
-}
-
-// The key of an output among the run's outputs: its name below the output
-// folder, in one case where case does not tell names apart.
-std::string OutputKey(const MergeRun& run, const std::string& outputName) {
-  std::string key = outputName.substr(OutFolder(run).size());
-  return run.ignoreCase ? CaseKey(key) : key;
 }
 
 // Reads the file `name` again from its start, when it can be opened.
@@ -374,6 +360,17 @@ bool PrepareFolders(const MergeRun& run, const std::string& outputName,
   return true;
 }
 
+// True when two names of inputs name one file: the same once "." and ".."
+// are resolved, or leading to the same file.
+bool SameInput(const std::string& a, const std::string& b) {
+  std::vector<std::string_view> partsA, partsB;
+  if (NameParts(a, &partsA) && NameParts(b, &partsB) && partsA == partsB) {
+    return true;
+  }
+  std::string fullA = FullPath(a);
+  return !fullA.empty() && fullA == FullPath(b);
+}
+
 // What --out adds before an output is opened: no other input of the run
 // led to it, and its folders are there or can be made. Says why not.
 bool ClaimOutput(MergeRun& run, const std::string& outputName,
@@ -381,7 +378,7 @@ bool ClaimOutput(MergeRun& run, const std::string& outputName,
   if (run.outDir.empty()) return true;
   auto claimed = run.outputs.emplace(OutputKey(run, outputName), inputName);
   const std::string& first = claimed.first->second;
-  if (!claimed.second && first != inputName) {
+  if (!claimed.second && !SameInput(first, inputName)) {
     return Refuse(run, outputName,
                   "The output file would overwrite the output of " +
                       ShownName(first),
@@ -701,6 +698,17 @@ MergeOutcome CopyFile(MergeRun& run, const std::string& inputName,
     WriteLine("Copied " + ShownName(inputName) + " to " + ShownName(plan.name));
   }
   return done ? MergeOutcome::kWritten : MergeOutcome::kNotWritten;
+}
+
+std::string OutFolder(const MergeRun& run) {
+  std::string dir = run.outDir;
+  while (dir.size() > 1 && IsSeparator(dir.back())) dir.pop_back();
+  return dir;
+}
+
+std::string OutputKey(const MergeRun& run, const std::string& outputName) {
+  std::string key = outputName.substr(OutFolder(run).size());
+  return run.ignoreCase ? CaseKey(key) : key;
 }
 
 OutputPlan PlanOutput(const MergeRun& run, const std::string& inputName) {

@@ -71,6 +71,10 @@ struct MergeRun {
   // --out: the outputs of the run so far, by their names below outDir (in
   // one case when ignoreCase), and the input that led to each.
   std::map<std::string, std::string> outputs;
+  // --out: the keys of every output an input of the run leads to, written or
+  // not, and of the output folders below which the run could not look.
+  std::set<std::string> ledTo;
+  std::set<std::string> unlooked;
 
   // Writes a console line, or in a check the line on standard error after
   // "tembrix: ", so that standard output stays empty.
@@ -100,6 +104,13 @@ struct OutputPlan {
 // resolved; an absolute name or one that climbs above the current folder
 // lies outside.
 OutputPlan PlanOutput(const MergeRun& run, const std::string& inputName);
+
+// With --out: the output folder as given, without separators at its end.
+std::string OutFolder(const MergeRun& run);
+
+// With --out: the key of an output among the run's: its name below the
+// output folder, in one letter case where case does not tell names apart.
+std::string OutputKey(const MergeRun& run, const std::string& outputName);
 
 // With --out: the output for the file at `path` below a folder given as an
 // input; `path` has '/' between its parts.

@@ -5,11 +5,15 @@
 #include <cstring>
 
 #include "platform/replace.h"
+#include "platform/text.h"
 
 namespace {
 
 // The first error a write to standard output met, 0 while there is none.
 int consoleError = 0;
+
+// The characters of the progress line on show, 0 when there is none.
+std::size_t progressWidth = 0;
 
 }  // namespace
 
@@ -20,6 +24,27 @@ void NoteConsoleWrite(bool ok) {
 bool ConsoleGone(int* error) {
   if (error != nullptr) *error = consoleError;
   return consoleError != 0;
+}
+
+void ShowProgress(std::string_view line) {
+  // Kept within a line of a narrow terminal, so that the next one lands
+  // on it.
+  std::string shown = CutName(std::string(line), 78);
+  std::size_t width = 0;
+  for (unsigned char c : shown) width += (c & 0xC0) != 0x80;
+  std::string text = "\r" + shown;
+  if (width < progressWidth) text += std::string(progressWidth - width, ' ');
+  text += "\r" + shown;
+  if (line.empty()) text = progressWidth > 0 ? text : "";
+  progressWidth = width;
+  if (!text.empty()) WriteErrorText(text);
+}
+
+void ClearProgress() {
+  if (progressWidth == 0) return;
+  std::size_t width = progressWidth;
+  progressWidth = 0;
+  WriteErrorText("\r" + std::string(width, ' ') + "\r");
 }
 
 std::string ErrorText(int error) {

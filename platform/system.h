@@ -165,6 +165,19 @@ void WriteLine(std::string_view text);
 // Writes `text` and a newline to standard error, for warnings and errors.
 void WriteErrorLine(std::string_view text);
 
+// True when standard error is a terminal (a console window on Windows).
+bool ErrorIsTerminal();
+
+// Writes `text` to standard error as it stands, without a line end.
+void WriteErrorText(std::string_view text);
+
+// A line on standard error rewritten in place to show how far a long run
+// is: each call replaces the one before, and an empty line clears it. Every
+// other console line clears it first (ClearProgress), and the next call
+// shows it again.
+void ShowProgress(std::string_view line);
+void ClearProgress();
+
 // True once a write to standard output has failed (a closed pipe, a full
 // device, a closed descriptor); *error, when given, says why (errno). The
 // console writers note each write with NoteConsoleWrite.

@@ -482,7 +482,15 @@ bool IgnoresCase(const std::string& near) {
          a.st_ino == b.st_ino;
 }
 
+bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void WriteErrorText(std::string_view text) {
+  std::cerr.write(text.data(), static_cast<std::streamsize>(text.size()));
+  std::cerr.flush();
+}
+
 void WriteText(std::string_view text) {
+  ClearProgress();
   std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
@@ -494,6 +502,7 @@ void WriteLine(std::string_view text) {
 }
 
 void WriteErrorLine(std::string_view text) {
+  ClearProgress();
   std::cerr.write(text.data(), static_cast<std::streamsize>(text.size()));
   std::cerr.put('\n');
   std::cerr.flush();

@@ -450,7 +450,16 @@ std::string CaseKey(const std::string& name) {
   return Narrow(wide);
 }
 
+bool ErrorIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
+
+void WriteErrorText(std::string_view text) {
+  static const bool toConsole = IsConsole(STD_ERROR_HANDLE);
+  WriteTo(STD_ERROR_HANDLE, toConsole, std::cerr, text);
+  std::cerr.flush();
+}
+
 void WriteText(std::string_view text) {
+  ClearProgress();
   static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);
   WriteTo(STD_OUTPUT_HANDLE, toConsole, std::cout, text);
 }
@@ -463,7 +472,6 @@ void WriteLine(std::string_view text) {
 }
 
 void WriteErrorLine(std::string_view text) {
-  static const bool toConsole = IsConsole(STD_ERROR_HANDLE);
-  WriteTo(STD_ERROR_HANDLE, toConsole, std::cerr, std::string(text) + "\n");
-  std::cerr.flush();
+  ClearProgress();
+  WriteErrorText(std::string(text) + "\n");
 }

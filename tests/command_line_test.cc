@@ -121,8 +121,12 @@ TEST_F(CommandLineRun, MergesLikeTheListCommandAndTellsByStatus) {
             "tembrix: nope.html: No such file or directory\n"
             "tembrix: nope.txt: No such file or directory\n");
   EXPECT_EQ(ReadFile("temb/b.html"), ReferenceMerge(kTemplate, Page("b.html")));
-  EXPECT_EQ(RunCommand(std::string(TEMBRIX_EXE) + " t.html temb", "").status,
-            1);
+  // A folder is built only into a folder of its own.
+  ProgramRun folder = RunCommand(std::string(TEMBRIX_EXE) + " t.html temb", "");
+  EXPECT_EQ(folder.status, 2);
+  EXPECT_EQ(folder.err,
+            "tembrix: temb is a folder: a folder is built with --out DIR\n"
+            "Try 'tembrix --help' for more information.\n");
 }
 
 TEST_F(CommandLineRun, UsageHelpAndVersionNeverWaitForTheConsole) {
