@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "merge/apply_temp.h"
-#include "site/build_site.h"
 #include "platform/output.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "site/build_site.h"
 
 bool MergeList(MergeRun& run, const std::string& templateName,
                const std::string& listName) {

@@ -33,10 +33,12 @@ constexpr const char kUsageTail[] =
     "      --layout     as --html, but the template is the whole page: its\n"
     "                   head, title, character set, language and links\n"
     "                   (rebased for pages in folders) reach every page\n"
-    "      --out DIR    build into DIR under the pages' full names, making its\n"
+    "      --out DIR    build into DIR under the pages' full names, making "
+    "its\n"
     "                   folders; a FOLDER given is built whole: its pages\n"
     "                   merged, its other files copied\n"
-    "      --delete     with --out and a FOLDER: remove from DIR what no input\n"
+    "      --delete     with --out and a FOLDER: remove from DIR what no "
+    "input\n"
     "                   leads to\n"
     "  -q, --quiet      no line for each merged or copied file\n"
     "  -j N             merge with N workers (the default: one per core)\n"
@@ -169,8 +171,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         return UsageError("option --out needs a folder name");
       }
       line.outDir = arg == "--out" ? args[i] : arg.substr(6);
-      if (line.outDir.empty()) return UsageError("option --out needs a folder name");
-    } else if (arg == "-j" || (arg.compare(0, 2, "-j") == 0 && arg.size() > 2)) {
+      if (line.outDir.empty())
+        return UsageError("option --out needs a folder name");
+    } else if (arg == "-j" ||
+               (arg.compare(0, 2, "-j") == 0 && arg.size() > 2)) {
       if (arg == "-j" && ++i == args.size()) {
         return UsageError("option -j needs a number");
       }
@@ -217,6 +221,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   run.reasons = true;
   run.outDir = line.outDir;
   run.quiet = line.quiet;
+  run.jobs = line.jobs;  // 0: one worker per core
   if (!run.outDir.empty()) {
     bool made = KindOfPath(run.outDir) == PathKind::kFolder;
     run.ignoreCase = IgnoresCase(made ? run.outDir : ".");

@@ -34,7 +34,7 @@ struct CommandLine {
   bool deleteStale = false;  // --delete: remove what no input leads to
   bool quiet = false;        // no line for each merged or copied file
   int jobs = 0;              // -j: workers; 0 for one per core
-  std::string error;    // for a usage error: what was wrong, one line
+  std::string error;         // for a usage error: what was wrong, one line
 };
 
 // Reads the arguments after the program's name. Options: --list FILE (also

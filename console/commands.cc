@@ -4,8 +4,8 @@
 #include <string>
 
 #include "merge/apply_temp.h"
-#include "site/build_site.h"
 #include "platform/system.h"
+#include "site/build_site.h"
 
 namespace {
 

@@ -379,19 +379,22 @@ bool ClaimOutput(MergeRun& run, const std::string& outputName,
   auto claimed = run.outputs.emplace(OutputKey(run, outputName), inputName);
   const std::string& first = claimed.first->second;
   if (!claimed.second && !SameInput(first, inputName)) {
-    return Refuse(run, outputName,
-                  "The output file would overwrite the output of " +
-                      ShownName(first),
-                  "it is the output of " + ShownName(first) + " too");
+    return Refuse(
+        run, outputName,
+        "The output file would overwrite the output of " + ShownName(first),
+        "it is the output of " + ShownName(first) + " too");
   }
   std::string folder;
   int error = 0;
+  // Most outputs go where the one before went.
+  if (FolderOf(outputName) == run.foldersReady) return true;
   if (!PrepareFolders(run, outputName, &folder, &error)) {
     return Refuse(run, outputName,
-                  "The folder " + ShownName(folder) + " could not be made: " +
-                      ErrorText(error),
+                  "The folder " + ShownName(folder) +
+                      " could not be made: " + ErrorText(error),
                   ErrorText(error));
   }
+  run.foldersReady = FolderOf(outputName);
   return true;
 }
 
@@ -407,10 +410,10 @@ bool OpenOutput(MergeRun& run, const OutputPlan& plan,
   const std::string& outputName = plan.name;
   const std::string folder = run.outDir.empty() ? "temb" : OutFolder(run);
   if (!plan.inside) {
-    return Refuse(run, outputName,
-                  "The output file would be outside the folder " +
-                      ShownName(folder),
-                  "it would be outside the folder " + ShownName(folder));
+    return Refuse(
+        run, outputName,
+        "The output file would be outside the folder " + ShownName(folder),
+        "it would be outside the folder " + ShownName(folder));
   }
   if (!ClaimOutput(run, outputName, inputName)) return false;
   if (run.mode.checkOnly) return true;
@@ -423,13 +426,13 @@ bool OpenOutput(MergeRun& run, const OutputPlan& plan,
                     "The output file would overwrite the template or the input",
                     "it is the template or the input");
     case OutputCheck::kCannotCreate:
-      return Refuse(run, outputName,
-                    run.outDir.empty()
-                        ? "Please make sure you have a folder called temb in "
-                          "the current directory"
-                        : "The output file could not be made: " +
-                              ErrorText(out.error()),
-                    ErrorText(out.error()));
+      return Refuse(
+          run, outputName,
+          run.outDir.empty()
+              ? "Please make sure you have a folder called temb in "
+                "the current directory"
+              : "The output file could not be made: " + ErrorText(out.error()),
+          ErrorText(out.error()));
     case OutputCheck::kReady:
       break;
   }

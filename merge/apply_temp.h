@@ -67,6 +67,7 @@ struct MergeRun {
   // empty for temb and the names cut short.
   std::string outDir;
   bool quiet = false;       // no line for each page merged or file copied
+  int jobs = 1;             // workers for the files of a folder
   bool ignoreCase = false;  // names differing only in case are one output
   // --out: the outputs of the run so far, by their names below outDir (in
   // one case when ignoreCase), and the input that led to each.
@@ -75,6 +76,7 @@ struct MergeRun {
   // not, and of the output folders below which the run could not look.
   std::set<std::string> ledTo;
   std::set<std::string> unlooked;
+  std::string foldersReady;  // the last output folder found or made
 
   // Writes a console line, or in a check the line on standard error after
   // "tembrix: ", so that standard output stays empty.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
@@ -30,7 +31,7 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 std::string TempNameIn(const std::string& folder) {
   static const char kChars[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  static std::uint64_t state = 0;
+  thread_local std::uint64_t state = 0;
   if (state == 0) {
     // Two runs started together differ in the clock or in where the system
     // put their stack; the exclusive create settles the rest.
@@ -65,18 +66,22 @@ struct Waiting {
 // files wait, and when the group is full or ends, one call flushes them
 // all, and they are moved in list order.
 struct Group {
-  bool sync = true;  // replaced pages reach the disk before their moves
-  int depth = 0;     // BeginOutputGroup calls not yet ended
+  int depth = 0;  // BeginOutputGroup calls not yet ended
   std::vector<Waiting> waiting;
   std::uint64_t bytes = 0;           // bytes of the waiting pages
   bool lost = false;                 // a page of the group could not be written
   std::vector<Unwritten> unwritten;  // not yet handed back
 };
 
+// Each worker thread has a group of its own.
 Group& TheGroup() {
-  static Group group;
+  thread_local Group group;
   return group;
 }
+
+// Replaced pages reach the disk before their moves; set before any worker
+// starts.
+bool syncWrites = true;
 
 // A group holds up to this many bytes or MAX_WAITING_TEMPS pages, so a long
 // list leaves the disk busy with no more than this at a time.
@@ -85,7 +90,7 @@ constexpr std::uint64_t kGroupBytes = std::uint64_t{64} << 20;
 // True when a finished page waits for its group rather than being moved at
 // once.
 bool Grouping() {
-  return TheGroup().sync && TheGroup().depth > 0 && MAX_WAITING_TEMPS > 1;
+  return syncWrites && TheGroup().depth > 0 && MAX_WAITING_TEMPS > 1;
 }
 
 // A folder of a group's pages: flushed with its file system and opened to
@@ -154,12 +159,12 @@ void CommitGroup() {
 
 }  // namespace
 
-void SetSyncWrites(bool sync) { TheGroup().sync = sync; }
+void SetSyncWrites(bool sync) { syncWrites = sync; }
 
 bool MakeOutputFolder(const std::string& path) {
   if (KindOfPath(path) == PathKind::kFolder) return true;
   if (!MakeFolder(path)) return false;
-  if (!TheGroup().sync) return true;
+  if (!syncWrites) return true;
   // The new folder's entry must outlast a power cut as the pages in it do.
   FileHandle above;
   if (!OpenFolderToFlush(FolderOf(path), &above) || !FlushFolder(above)) {
@@ -296,7 +301,7 @@ bool Sink::Finish(bool keep) {
 // it. False when the close or the replacement failed.
 bool Sink::EndReplacement(bool keep) {
   Group& group = TheGroup();
-  bool sync = group.sync && keep;
+  bool sync = syncWrites && keep;
   bool closed = CloseTemp(std::move(file_->temp), sync && !Grouping());
   // Without its permission bits the page must not take the output's place.
   if (!closed || !keep || !file_->bitsApplied) {
@@ -337,8 +342,14 @@ bool Sink::StartTemporary() {
   std::string folder = FolderOf(file_->finalName);
   // What a cut run left in the folder goes the first time a run writes
   // there.
+  static std::mutex cleaning;
   static std::set<std::string> cleaned;
-  if (cleaned.insert(folder).second) RemoveStaleTemps(folder);
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(cleaning);
+    first = cleaned.insert(folder).second;
+  }
+  if (first) RemoveStaleTemps(folder);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string tempName = TempNameIn(folder);
     FileHandle temp =

@@ -1,6 +1,7 @@
 // What every system's file shares: plain work on names.
 #include "platform/system.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -10,7 +11,9 @@
 namespace {
 
 // The first error a write to standard output met, 0 while there is none.
-int consoleError = 0;
+std::atomic<int> consoleError{0};
+
+thread_local ConsoleCapture* capturing = nullptr;
 
 // The characters of the progress line on show, 0 when there is none.
 std::size_t progressWidth = 0;
@@ -18,12 +21,48 @@ std::size_t progressWidth = 0;
 }  // namespace
 
 void NoteConsoleWrite(bool ok) {
-  if (!ok && consoleError == 0) consoleError = errno != 0 ? errno : EIO;
+  int none = 0;
+  if (!ok) consoleError.compare_exchange_strong(none, errno != 0 ? errno : EIO);
 }
 
 bool ConsoleGone(int* error) {
   if (error != nullptr) *error = consoleError;
   return consoleError != 0;
+}
+
+void CaptureConsole(ConsoleCapture* capture) { capturing = capture; }
+
+bool Captured(bool toError, std::string_view text) {
+  if (capturing == nullptr) return false;
+  std::vector<ConsoleCapture::Chunk>& chunks = capturing->chunks;
+  if (!chunks.empty() && chunks.back().toError == toError) {
+    chunks.back().text += text;
+  } else {
+    chunks.push_back({toError, std::string(text)});
+  }
+  return true;
+}
+
+void ReplayConsole(ConsoleCapture* capture) {
+  for (const ConsoleCapture::Chunk& chunk : capture->chunks) {
+    // Whole lines, as they were written; the last one of standard output
+    // may end without its line end (a message that goes on).
+    std::string_view text = chunk.text;
+    if (chunk.toError) {
+      WriteErrorText(text);
+      continue;
+    }
+    while (!text.empty()) {
+      std::size_t end = text.find('\n');
+      if (end == std::string_view::npos) {
+        WriteText(text);
+        break;
+      }
+      WriteLine(text.substr(0, end));
+      text.remove_prefix(end + 1);
+    }
+  }
+  capture->chunks.clear();
 }
 
 void ShowProgress(std::string_view line) {

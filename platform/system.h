@@ -123,9 +123,11 @@ bool SeekFile(int fd, std::uint64_t offset);
 // What a path names, links followed: nothing, a regular file, a folder, or
 // something else (a device, a FIFO, a link that leads nowhere). *link, when
 // given, says whether the path itself is a symbolic link (or, on Windows,
-// another reparse point).
+// another reparse point). *id, when given, gets the identity of a file (and
+// of a folder, where the system gives one cheaply: not on Windows).
 enum class PathKind { kMissing, kFile, kFolder, kOther };
-PathKind KindOfPath(const std::string& path, bool* link = nullptr);
+PathKind KindOfPath(const std::string& path, bool* link = nullptr,
+                    FileIdentity* id = nullptr);
 
 // The names in the folder `path`, "." and ".." left out, in no order;
 // false, with errno set, when the folder cannot be read.
@@ -164,6 +166,33 @@ void WriteLine(std::string_view text);
 
 // Writes `text` and a newline to standard error, for warnings and errors.
 void WriteErrorLine(std::string_view text);
+
+// True where several threads may write outputs at once (not on Windows,
+// whose stop handler keeps one temporary file at a time).
+extern const bool PARALLEL_WRITES;
+
+// For a worker thread: the stop signals go to the program's first thread,
+// whose handler removes every temporary file (a console event has a thread
+// of its own on Windows, where this does nothing).
+void HoldStopSignals();
+
+// Console lines of the calling thread held in memory instead of written,
+// so that workers' lines can be written in the order of their inputs: what
+// goes to standard output and to standard error, in the order written.
+struct ConsoleCapture {
+  struct Chunk {
+    bool toError;
+    std::string text;
+  };
+  std::vector<Chunk> chunks;
+};
+// From now on this thread's console writes go to `capture` (none: to the
+// console again).
+void CaptureConsole(ConsoleCapture* capture);
+// Adds `text` to this thread's capture and gives true, when it has one.
+bool Captured(bool toError, std::string_view text);
+// Writes what a capture holds to the console, and empties it.
+void ReplayConsole(ConsoleCapture* capture);
 
 // True when standard error is a terminal (a console window on Windows).
 bool ErrorIsTerminal();

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -27,6 +29,7 @@
 
 const char* const OUTPUT_PREFIX = "temb/";
 const char kSeparator = '/';
+const bool PARALLEL_WRITES = true;
 const bool TEXT_MODE_FILES = false;
 
 namespace {
@@ -46,9 +49,28 @@ constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // the stop signals are held, so the handler never sees it half changed; the
 // handler only reads it.
 std::vector<std::string> tempsNoted;
+// Workers change the notes too: each change holds this flag, and so does
+// the handler while it reads them (a worker that holds it lets go at once;
+// the thread that gets the signal holds the signals back while it holds
+// the flag).
+std::atomic_flag notesBusy = ATOMIC_FLAG_INIT;
+
+class NotesHeld {
+ public:
+  NotesHeld() {
+    while (notesBusy.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~NotesHeld() { notesBusy.clear(std::memory_order_release); }
+  NotesHeld(const NotesHeld&) = delete;
+  NotesHeld& operator=(const NotesHeld&) = delete;
+};
 
 void RemoveTempsAndDie(int sig) {
-  for (const std::string& name : tempsNoted) unlink(name.c_str());
+  {
+    NotesHeld notes;
+    for (const std::string& name : tempsNoted) unlink(name.c_str());
+  }
   // Ended from outside, what was typed ahead at a terminal must not reach
   // its next reader (a shell would run it); elsewhere this does nothing.
   if (sig == SIGTERM || sig == SIGHUP) tcflush(STDIN_FILENO, TCIFLUSH);
@@ -66,9 +88,9 @@ class SignalsHeld {
     sigset_t stops;
     sigemptyset(&stops);
     for (int sig : kStopSignals) sigaddset(&stops, sig);
-    sigprocmask(SIG_BLOCK, &stops, &previous_);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous_);
   }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
@@ -132,6 +154,7 @@ bool FollowLinks(const std::string& name, std::string* target, bool* exists,
 // Drops the handler's note of a temporary file that is gone or renamed;
 // called with the stop signals held.
 void Forget(const std::string& tempName) {
+  NotesHeld notes;
   auto it = std::find(tempsNoted.begin(), tempsNoted.end(), tempName);
   if (it != tempsNoted.end()) tempsNoted.erase(it);
 }
@@ -283,7 +306,10 @@ FileHandle CreateTempFile(const std::string& tempName,
   int fd = OpenRetrying(tempName.c_str(), kTempFlags,
                         target.setMode ? 0600 : target.mode);
   if (fd < 0) return FileHandle();
-  tempsNoted.push_back(tempName);
+  {
+    NotesHeld notes;
+    tempsNoted.push_back(tempName);
+  }
   // The owner where the system lets us give it (as root), then the bits,
   // which a change of owner may clear. Without its bits the page must not
   // replace the output.
@@ -403,14 +429,17 @@ bool FlushFolder(const FileHandle& folder) {
   return !folder.valid() || Retrying([&] { return fsync(folder.get()); }) == 0;
 }
 
-PathKind KindOfPath(const std::string& path, bool* link) {
+PathKind KindOfPath(const std::string& path, bool* link, FileIdentity* id) {
   struct stat st;
-  if (link != nullptr) {
-    *link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-  }
-  if (HoldsZeroByte(path) || stat(path.c_str(), &st) != 0) {
+  if (HoldsZeroByte(path) || lstat(path.c_str(), &st) != 0) {
+    if (link != nullptr) *link = false;
     return PathKind::kMissing;
   }
+  if (link != nullptr) *link = S_ISLNK(st.st_mode);
+  if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) {
+    return PathKind::kMissing;
+  }
+  if (id != nullptr) *id = IdentityOfStat(st);
   return S_ISREG(st.st_mode)   ? PathKind::kFile
          : S_ISDIR(st.st_mode) ? PathKind::kFolder
                                : PathKind::kOther;
@@ -482,19 +511,29 @@ bool IgnoresCase(const std::string& near) {
          a.st_ino == b.st_ino;
 }
 
+void HoldStopSignals() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int sig : kStopSignals) sigaddset(&stops, sig);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+}
+
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 void WriteErrorText(std::string_view text) {
+  if (Captured(true, text)) return;
   std::cerr.write(text.data(), static_cast<std::streamsize>(text.size()));
   std::cerr.flush();
 }
 
 void WriteText(std::string_view text) {
+  if (Captured(false, text)) return;
   ClearProgress();
   std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 void WriteLine(std::string_view text) {
+  if (Captured(false, text) && Captured(false, "\n")) return;
   WriteText(text);
   std::cout.put('\n');
   std::cout.flush();
@@ -502,6 +541,7 @@ void WriteLine(std::string_view text) {
 }
 
 void WriteErrorLine(std::string_view text) {
+  if (Captured(true, text) && Captured(true, "\n")) return;
   ClearProgress();
   std::cerr.write(text.data(), static_cast<std::streamsize>(text.size()));
   std::cerr.put('\n');

@@ -47,6 +47,7 @@ std::string Narrow(const std::wstring& wide) {
   return text;
 }
 
+const bool PARALLEL_WRITES = false;
 const bool TEXT_MODE_FILES = true;
 
 namespace {
@@ -375,7 +376,7 @@ bool OpenFolderToFlush(const std::string&, FileHandle* handle) {
 
 bool FlushFolder(const FileHandle&) { return true; }
 
-PathKind KindOfPath(const std::string& path, bool* link) {
+PathKind KindOfPath(const std::string& path, bool* link, FileIdentity* id) {
   if (link != nullptr) *link = false;
   if (HoldsZeroByte(path)) return PathKind::kMissing;
   std::wstring wide = SystemPath(path);
@@ -385,7 +386,9 @@ PathKind KindOfPath(const std::string& path, bool* link) {
     *link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
-  return IdentityOfPath(wide).known ? PathKind::kFile : PathKind::kOther;
+  FileIdentity found = IdentityOfPath(wide);
+  if (id != nullptr) *id = found;
+  return found.known ? PathKind::kFile : PathKind::kOther;
 }
 
 bool ListFolder(const std::string& path, std::vector<std::string>* names) {
@@ -450,21 +453,26 @@ std::string CaseKey(const std::string& name) {
   return Narrow(wide);
 }
 
+void HoldStopSignals() {}
+
 bool ErrorIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
 
 void WriteErrorText(std::string_view text) {
+  if (Captured(true, text)) return;
   static const bool toConsole = IsConsole(STD_ERROR_HANDLE);
   WriteTo(STD_ERROR_HANDLE, toConsole, std::cerr, text);
   std::cerr.flush();
 }
 
 void WriteText(std::string_view text) {
+  if (Captured(false, text)) return;
   ClearProgress();
   static const bool toConsole = IsConsole(STD_OUTPUT_HANDLE);
   WriteTo(STD_OUTPUT_HANDLE, toConsole, std::cout, text);
 }
 
 void WriteLine(std::string_view text) {
+  if (Captured(false, text) && Captured(false, "\n")) return;
   WriteText(text);
   WriteText("\n");
   std::cout.flush();
@@ -472,6 +480,7 @@ void WriteLine(std::string_view text) {
 }
 
 void WriteErrorLine(std::string_view text) {
+  if (Captured(true, text) && Captured(true, "\n")) return;
   ClearProgress();
   WriteErrorText(std::string(text) + "\n");
 }

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,7 +25,8 @@ std::string Below(const std::string& folder, const std::string& path) {
 }
 
 void Collect(const std::string& folder, const std::string& rel,
-             bool (*skip)(const std::string&, bool, const void*),
+             bool (*skip)(const std::string&, const FileIdentity&, bool,
+                          const void*),
              const void* data, std::vector<std::string>* paths,
              Unreadable* unreadable) {
   std::vector<std::string> names;
@@ -35,9 +40,10 @@ void Collect(const std::string& folder, const std::string& rel,
     std::string path = rel.empty() ? name : rel + "/" + name;
     std::string full = Below(folder, path);
     bool link = false;
-    PathKind kind = KindOfPath(full, &link);
+    FileIdentity id;
+    PathKind kind = KindOfPath(full, &link, &id);
     bool isFolder = kind == PathKind::kFolder;
-    if ((isFolder && link) || skip(full, isFolder, data)) continue;
+    if ((isFolder && link) || skip(full, id, isFolder, data)) continue;
     if (isFolder) {
       Collect(folder, path, skip, data, paths, unreadable);
     } else {
@@ -46,16 +52,31 @@ void Collect(const std::string& folder, const std::string& rel,
   }
 }
 
-// What a folder's walk leaves out: the template, and the output folder.
+// What a folder's walk leaves out: the template, and the output folder,
+// by their identities, or by their full paths where a folder has none.
 struct Excluded {
-  std::string templ;
-  std::string out;
+  FileIdentity templ;
+  FileIdentity out;
+  std::string outPath;
 };
 
-bool SkipExcluded(const std::string& full, bool folder, const void* data) {
+Excluded ExcludedOf(const MergeRun& run, const std::string& templateName) {
+  Excluded excluded;
+  KindOfPath(templateName, nullptr, &excluded.templ);
+  KindOfPath(OutFolder(run), nullptr, &excluded.out);
+  if (!excluded.out.known) excluded.outPath = FullPath(OutFolder(run));
+  return excluded;
+}
+
+bool SkipExcluded(const std::string& full, const FileIdentity& id, bool folder,
+                  const void* data) {
   const auto& excluded = *static_cast<const Excluded*>(data);
-  const std::string& match = folder ? excluded.out : excluded.templ;
-  return !match.empty() && FullPath(full) == match;
+  const FileIdentity& match = folder ? excluded.out : excluded.templ;
+  if (match.known) {
+    return id.known && id.device == match.device && id.index == match.index;
+  }
+  return folder && !excluded.outPath.empty() &&
+         FullPath(full) == excluded.outPath;
 }
 
 // True when `path` lies in `folder` or is it (both full paths).
@@ -155,6 +176,134 @@ bool RemoveBelow(const MergeRun& run, const std::string& root,
   return ok;
 }
 
+// One input of a folder's build: its console lines are held until those of
+// the inputs before it are out.
+struct Job {
+  std::string input;
+  OutputPlan plan;
+  bool page = false;
+  ConsoleCapture console;
+  MergeOutcome outcome = MergeOutcome::kNotWritten;
+  MergeTally tally;  // what this input added
+  bool done = false;
+};
+
+void DoJob(MergeRun& run, const std::string& templateName, Job& job) {
+  MergeTally before = run.tally;
+  job.outcome =
+      job.page ? MergeFile(run, templateName, job.input, nullptr, &job.plan)
+               : CopyFile(run, job.input, job.plan);
+  job.tally.pages = run.tally.pages - before.pages;
+  job.tally.lostContent = run.tally.lostContent - before.lostContent;
+  job.tally.warned = run.tally.warned - before.warned;
+}
+
+// The jobs shared by the workers of a build, and the next one to take.
+struct JobQueue {
+  std::vector<Job>* jobs;
+  std::size_t next = 1;
+  std::mutex lock;
+  std::condition_variable finished;
+};
+
+// A worker: takes jobs in turn, each with its console lines held. A job is
+// handed over once the worker has taken the next one, or, after its last,
+// once the worker's group of pages is on the disk, so that what the group
+// says goes with it.
+void Work(const MergeRun& settings, const std::string& templateName,
+          JobQueue* queue) {
+  HoldStopSignals();
+  MergeRun run = settings;
+  run.tally = MergeTally();
+  BeginOutputGroup();
+  Job* held = nullptr;
+  for (;;) {
+    Job* job = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(queue->lock);
+      if (queue->next < queue->jobs->size() && !(run.atMenu && ConsoleGone())) {
+        job = &(*queue->jobs)[queue->next++];
+      }
+    }
+    if (job == nullptr) break;
+    if (held != nullptr) {
+      std::lock_guard<std::mutex> guard(queue->lock);
+      held->done = true;
+      queue->finished.notify_all();
+    }
+    CaptureConsole(&job->console);
+    DoJob(run, templateName, *job);
+    CaptureConsole(nullptr);
+    held = job;
+  }
+  if (held != nullptr) CaptureConsole(&held->console);
+  bool written = EndOutputGroup();
+  written &= run.SayUnwritten();
+  CaptureConsole(nullptr);
+  std::lock_guard<std::mutex> guard(queue->lock);
+  if (held != nullptr) {
+    held->done = true;
+    if (!written) held->outcome = MergeOutcome::kNotWritten;
+  }
+  queue->finished.notify_all();
+}
+
+// Runs the jobs in order, on as many workers as the run asks for, and says
+// what each said in the order of the jobs. True when all were written.
+bool RunJobs(MergeRun& run, const std::string& templateName,
+             std::vector<Job>* jobs, Progress* progress) {
+  unsigned workers = run.jobs > 0 ? static_cast<unsigned>(run.jobs)
+                                  : std::thread::hardware_concurrency();
+  if (!PARALLEL_WRITES || workers == 0) workers = 1;
+  workers = static_cast<unsigned>(
+      std::min<std::size_t>(workers, jobs->empty() ? 1 : jobs->size() - 1));
+  bool allWritten = true;
+  BeginOutputGroup();
+  if (workers <= 1) {
+    for (std::size_t i = 0; i < jobs->size(); ++i) {
+      if (run.atMenu && ConsoleGone()) break;
+      progress->At(i, (*jobs)[i].input);
+      DoJob(run, templateName, (*jobs)[i]);
+      allWritten &= (*jobs)[i].outcome == MergeOutcome::kWritten;
+    }
+    allWritten &= EndOutputGroup();
+    return allWritten && run.SayUnwritten();
+  }
+  // The first job runs here, before any worker: what a run sets up once
+  // (a template's warning, what the system is asked once) is then in place.
+  progress->At(0, jobs->front().input);
+  DoJob(run, templateName, jobs->front());
+  allWritten &= jobs->front().outcome == MergeOutcome::kWritten;
+  allWritten &= EndOutputGroup();
+  allWritten &= run.SayUnwritten();
+  JobQueue queue;
+  queue.jobs = jobs;
+  const MergeRun settings = run;  // each worker's run starts as this
+  std::vector<std::thread> threads;
+  for (unsigned i = 0; i < workers; ++i) {
+    threads.emplace_back(Work, std::cref(settings), std::cref(templateName),
+                         &queue);
+  }
+  for (std::size_t i = 1; i < jobs->size(); ++i) {
+    Job& job = (*jobs)[i];
+    {
+      std::unique_lock<std::mutex> guard(queue.lock);
+      queue.finished.wait(guard, [&] {
+        return job.done || (queue.next <= i && run.atMenu && ConsoleGone());
+      });
+      if (!job.done) break;
+    }
+    progress->At(i, job.input);
+    ReplayConsole(&job.console);
+    run.tally.pages += job.tally.pages;
+    run.tally.lostContent += job.tally.lostContent;
+    run.tally.warned += job.tally.warned;
+    allWritten &= job.outcome == MergeOutcome::kWritten;
+  }
+  for (std::thread& thread : threads) thread.join();
+  return allWritten;
+}
+
 }  // namespace
 
 bool IsPageName(const std::string& name) {
@@ -170,10 +319,11 @@ bool IsPageName(const std::string& name) {
   return endsWith(".html") || endsWith(".htm");
 }
 
-std::vector<std::string> ListSite(
-    const std::string& folder,
-    bool (*skip)(const std::string& full, bool folder, const void* data),
-    const void* data, Unreadable* unreadable) {
+std::vector<std::string> ListSite(const std::string& folder,
+                                  bool (*skip)(const std::string& full,
+                                               const FileIdentity& id,
+                                               bool folder, const void* data),
+                                  const void* data, Unreadable* unreadable) {
   std::vector<std::string> paths;
   Collect(folder, "", skip, data, &paths, unreadable);
   std::sort(paths.begin(), paths.end());
@@ -195,7 +345,7 @@ MergeOutcome MergeInput(MergeRun& run, const std::string& templateName,
 
 MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
                          const std::string& folder) {
-  Excluded excluded{FullPath(templateName), FullPath(OutFolder(run))};
+  Excluded excluded = ExcludedOf(run, templateName);
   Unreadable unreadable;
   std::vector<std::string> paths =
       ListSite(folder, SkipExcluded, &excluded, &unreadable);
@@ -208,21 +358,18 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
                         kSeparator);
     allWritten = false;
   }
-  Progress progress(paths.size());
-  BeginOutputGroup();
+  std::vector<Job> jobs(paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    if (run.atMenu && ConsoleGone()) break;
-    const std::string input = Below(folder, paths[i]);
-    progress.At(i, input);
-    OutputPlan plan = PlanOutputBelow(run, paths[i]);
-    run.ledTo.insert(OutputKey(run, plan.name));
-    MergeOutcome outcome =
-        IsPageName(paths[i]) ? MergeFile(run, templateName, input, nullptr, &plan)
-                             : CopyFile(run, input, plan);
-    allWritten &= outcome == MergeOutcome::kWritten;
+    jobs[i].input = Below(folder, paths[i]);
+    jobs[i].plan = PlanOutputBelow(run, paths[i]);
+    jobs[i].page = IsPageName(paths[i]);
+    // The first input of an output claims it, whichever worker is first.
+    std::string key = OutputKey(run, jobs[i].plan.name);
+    run.ledTo.insert(key);
+    run.outputs.emplace(key, jobs[i].input);
   }
-  allWritten &= EndOutputGroup();
-  allWritten &= run.SayUnwritten();
+  Progress progress(jobs.size());
+  allWritten &= RunJobs(run, templateName, &jobs, &progress);
   return allWritten ? MergeOutcome::kWritten : MergeOutcome::kNotWritten;
 }
 

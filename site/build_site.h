@@ -18,14 +18,16 @@ bool IsPageName(const std::string& name);
 // Every file below `folder`, by its path below it with '/' between the
 // parts, in the byte order of those paths. Names that begin with '.' are
 // left out, files and folders alike, and so are links to folders and what
-// `skip` says (given each full name, and whether it is a folder). The
+// `skip` says (given each full name, its identity and whether it is a
+// folder). The
 // folders that could not be read go to *unreadable, by their paths below
 // `folder` ("" for itself) and why (errno).
 using Unreadable = std::vector<std::pair<std::string, int>>;
-std::vector<std::string> ListSite(
-    const std::string& folder,
-    bool (*skip)(const std::string& full, bool folder, const void* data),
-    const void* data, Unreadable* unreadable);
+std::vector<std::string> ListSite(const std::string& folder,
+                                  bool (*skip)(const std::string& full,
+                                               const FileIdentity& id,
+                                               bool folder, const void* data),
+                                  const void* data, Unreadable* unreadable);
 
 // Merges the input `name` as the commands do: with --out, a folder is
 // walked and built (BuildFolder); anything else is merged as a page.
