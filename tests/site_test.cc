@@ -205,4 +205,78 @@ TEST_F(Site, CheckSaysWhatTheBuildWouldDoWithoutWriting) {
   EXPECT_FALSE(fs::exists("public"));
 }
 
+// A site of 120 pages (some cut short, so warned of) and 30 other files.
+void MakeBigSite() {
+  for (int i = 0; i < 150; ++i) {
+    std::string folder = "site/f" + std::to_string(i % 6);
+    fs::create_directories(folder);
+    std::string n = std::to_string(1000 + i);
+    if (i % 5 == 0) {
+      WriteFile(folder + "/a" + n + ".png", std::string(i * 37, 'x'));
+    } else {
+      WriteFile(folder + "/p" + n + ".html",
+                "<title>" + n + "</title>" + std::string(i * 50, 'y') +
+                    (i % 7 == 0 ? "<a title='x" : ""));
+    }
+  }
+  WriteFile("t.html", kTemplate);
+}
+
+TEST_F(Site, WorkersSayAndWriteWhatOneWorkerDoes) {
+  MakeBigSite();
+  ProgramRun one = Tembrix("--layout -j 1 --out one t.html site");
+  ProgramRun many = Tembrix("--layout -j 4 --out many t.html site");
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(many.status, 0);
+  auto as = [](std::string text, const std::string& folder) {
+    for (std::size_t at = text.find(folder + "/"); at != std::string::npos;
+         at = text.find(folder + "/", at)) {
+      text.replace(at, folder.size(), "OUT");
+    }
+    return text;
+  };
+  EXPECT_EQ(as(one.out, "one"), as(many.out, "many"));
+  EXPECT_EQ(as(one.err, "one"), as(many.err, "many"));
+  EXPECT_NE(one.err.find("with warnings"), std::string::npos);
+  for (const auto& entry : fs::recursive_directory_iterator("one")) {
+    if (!entry.is_regular_file()) continue;
+    std::string rel = entry.path().string().substr(4);
+    EXPECT_EQ(ReadFile("many/" + rel), ReadFile(entry.path().string())) << rel;
+  }
+}
+
+TEST_F(Site, FaultsInAWorkerFailOnlyTheirFile) {
+  MakeBigSite();
+  const struct {
+    std::string fault, file;
+  } cases[] = {
+      {"FAULT_CALL=read FAULT_PATH=p1007.html", "f1/p1007.html"},
+      {"FAULT_CALL=write FAULT_PATH=.tembrix- FAULT_AFTER=3000 FAULT_ERRNO=" +
+           std::to_string(ENOSPC),
+       ""},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all("out");
+    ProgramRun run = RunCommand(
+        std::string("env LD_PRELOAD=") + TEMBRIX_FAULT_SHIM +
+            " ASAN_OPTIONS=verify_asan_link_order=0 " + c.fault + " " +
+            TEMBRIX_EXE + " -q -j 2 --layout --out out t.html site",
+        "");
+    EXPECT_EQ(run.status, 1) << c.fault;
+    EXPECT_NE(run.out.find("Could not "), std::string::npos) << c.fault;
+    // Every other file of the site is there, whole.
+    int missing = 0;
+    for (const auto& entry : fs::recursive_directory_iterator("site")) {
+      if (!entry.is_regular_file()) continue;
+      std::string rel = entry.path().string().substr(5);
+      missing += !fs::exists("out/" + rel);
+    }
+    EXPECT_EQ(missing, 1) << c.fault;
+    if (!c.file.empty()) {
+      EXPECT_FALSE(fs::exists("out/" + c.file));
+    }
+    EXPECT_TRUE(ReadFile("out/f1/a1145.png") == std::string(145 * 37, 'x'));
+  }
+}
+
 }  // namespace
