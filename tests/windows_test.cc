@@ -321,6 +321,37 @@ TEST_F(Windows, LayoutModeReadsTextModeFilesInFolders) {
             Crlf(ReferenceLayoutMerge(templ, page, 0, &templateOk)));
 }
 
+TEST_F(Windows, SiteIsBuiltWithUnicodeNamesAndFoldersInOneCase) {
+  // Names in several scripts, folders made below the output folder, a
+  // copy that keeps its bytes, and two names that differ only in case.
+  fs::create_directories(u8"site/\u65e5\u672c/\u0434\u043e\u043c");
+  WriteFile("t.html", Crlf("<html><head></head><body>\n####\n</body>\n"));
+  WriteFile(u8"site/\u65e5\u672c/\u0434\u043e\u043c/caf\u00e9.html",
+            Crlf("<p>x</p>\n"));
+  WriteFile("site/logo.png", "\r\n\x1a\n");
+  WriteFile("site/Page.html", "A");
+  WriteFile("page.html", "B");
+  ProgramRun run = RunCommand(std::string("wine ") + TEMBRIX_WINDOWS_EXE +
+                                  " --html --out public t.html site page.html",
+                              "", 300);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            Crlf("Successfully opened public\\Page.html (Output file) and "
+                 "site\\Page.html (Input file)\n"
+                 "Copied site\\logo.png to public\\logo.png\n"
+                 "Successfully opened public\\\u65e5\u672c\\\u0434\u043e"
+                 "\u043c\\caf\u00e9.html (Output file) and site\\\u65e5"
+                 "\u672c\\\u0434\u043e\u043c\\caf\u00e9.html (Input file)\n"
+                 "Could not open public\\page.html\n"
+                 "The output file would overwrite the output of "
+                 "site\\Page.html\n and page.html (Input file)\n"));
+  EXPECT_EQ(ReadFile("public/logo.png"), "\r\n\x1a\n");
+  EXPECT_EQ(ReadFile(u8"public/\u65e5\u672c/\u0434\u043e\u043c/caf\u00e9.html"),
+            Crlf("<html><body>\n<p>x</p>\n\n</body>\n"));
+  EXPECT_EQ(ReadFile("public/Page.html"),
+            Crlf("<html><body>\nA\n</body>\n"));
+}
+
 TEST_F(Windows, CtrlCWhileAPageIsWrittenLeavesNoTemporaryFile) {
   MakeSite();
   std::string big = "<head>\r\n</head>\r\n<body>\r\n";
