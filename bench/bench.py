@@ -139,6 +139,66 @@ def size_name(size):
     return "%d MiB" % (size // MIB) if size >= MIB else "%d KiB" % (size // 1024)
 
 
+class Done(Exception):
+    """Ends the cases early (--site-only)."""
+
+
+def site_cases(exe, work, rng, lines, pages, runs, idle, rows):
+    """A site of `pages` pages of 4 KiB and a tenth as many other files of
+    20 KiB in 50 folders, built with --out: fresh without syncing against
+    rsync, fresh and durable against cp and sync, and again unchanged
+    against cp. Each fresh run, the tool's and the reference's alike, starts
+    by removing what the one before made."""
+    tree = os.path.join(work, "tree")
+    site = os.path.join(tree, "site")
+    for folder in range(50):
+        os.makedirs(os.path.join(site, "f%02d" % folder))
+    for n in range(pages):
+        write_page(os.path.join(site, "f%02d" % (n % 50), "p%05d.html" % n),
+                   rng, lines, 4096 - 200)
+    for n in range(pages // 10):
+        with open(os.path.join(site, "f%02d" % (n % 50), "a%04d.png" % n),
+                  "wb") as out:
+            out.write(os.urandom(20 * 1024))
+    shutil.copy(os.path.join(work, "template.html"), tree)
+    quiet = exe + " -q "
+    (nosync, user, rss), rsync = interleaved([
+        ("rm -rf pub && " + quiet + "--no-sync --out pub template.html site",
+         None),
+        ("rm -rf r && rsync -a -I site/ r/", None)], tree, runs)
+    rows.append(("site, `--out --no-sync` / `rsync -a -I`", nosync,
+                 "rsync -a -I", rsync[0], rss - idle))
+    (one, _, _), = interleaved([
+        ("rm -rf pub && " + quiet + "-j 1 --no-sync --out pub template.html "
+         "site", None)], tree, runs)
+    rows.append(("site, `-j 1 --out --no-sync` / `rsync -a -I`", one,
+                 "rsync -a -I", rsync[0], None))
+    (durable, _, rss), cp = interleaved([
+        ("rm -rf pub && " + quiet + "--out pub template.html site", None),
+        ("rm -rf c && cp -r site c && sync -f c", None)], tree, runs)
+    rows.append(("site, `--out` durable / `cp -r` + `sync -f`", durable,
+                 "cp -r + sync -f", cp[0], rss - idle))
+    subprocess.run(quiet + "--out pub template.html site", shell=True,
+                   cwd=tree, check=True)
+    (again, _, rss), cp = interleaved([
+        (quiet + "--out pub template.html site", None),
+        ("rm -rf c && cp -r site c", None)], tree, runs)
+    rows.append(("site rerun, unchanged / `cp -r`", again, "cp -r", cp[0],
+                 rss - idle))
+    shutil.rmtree(tree)
+
+
+def print_site(rows):
+    if not rows:
+        return
+    print("| case | tembrix | reference | ratio | peak RSS above idle |")
+    print("|---|---|---|---|---|")
+    for name, mine, ref_name, ref, rss in rows:
+        print("| %s | %.3f s | %.3f s | %.2f | %s |"
+              % (name, mine, ref, mine / ref,
+                 "%d KiB" % rss if rss is not None else "-"))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--small", action="store_true",
@@ -146,6 +206,8 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--html-only", action="store_true",
                         help="only the HTML mode's rows, on pages up to 64 MiB")
+    parser.add_argument("--site-only", action="store_true",
+                        help="only the site build's rows (--out)")
     args = parser.parse_args()
     scale = 1 / 1024 if args.small else 1
     sizes = [int(s * MIB * scale)
@@ -165,6 +227,7 @@ def main():
     # idle), all without syncing
     html_rows = []
     hostile_rows = []  # (case, --html seconds)
+    site_rows = []  # (case, tembrix seconds, reference, seconds, peak)
     try:
         os.mkdir(os.path.join(work, "temb"))
         # Two templates of the same size that give different pages, so that
@@ -186,6 +249,10 @@ def main():
         # (where the system places things): idle is the peak over as many
         # runs as each case has, like the cases' own peaks.
         idle = interleaved([([exe], idle_in)], work, args.runs)[0][2]
+        if args.site_only:
+            site_cases(exe, work, rng, lines, pages, args.runs, idle,
+                       site_rows)
+            raise Done()
 
         def page_case(label, name, size):
             cin = [console(name + ".in", "a\ntemplate.html\n%s\nq\n" % name),
@@ -313,8 +380,15 @@ def main():
             rows.append(("rerun of the unchanged list", mine, user, rss, None,
                          [("cp", cp[0])]))
             shutil.rmtree(site)
+            site_cases(exe, work, rng, lines, pages, args.runs, idle,
+                       site_rows)
+    except Done:
+        pass
     finally:
         shutil.rmtree(work)
+    if args.site_only:
+        print_site(site_rows)
+        return
 
     print("| case | tembrix median | reference | ratio | second reference "
           "| ratio | ns/byte | user ns/byte | peak RSS above idle |")
@@ -349,6 +423,8 @@ def main():
     print("|---|---|---|")
     for name, html in hostile_rows:
         print("| %s | %.3f s | %.2f |" % (name, html, html / hostile_rows[0][1]))
+    print()
+    print_site(site_rows)
     print()
     print("| case | durable (default) | `--no-sync` | ratio |")
     print("|---|---|---|---|")

@@ -376,13 +376,19 @@ bool SameInput(const std::string& a, const std::string& b) {
 bool ClaimOutput(MergeRun& run, const std::string& outputName,
                  const std::string& inputName) {
   if (run.outDir.empty()) return true;
-  auto claimed = run.outputs.emplace(OutputKey(run, outputName), inputName);
-  const std::string& first = claimed.first->second;
-  if (!claimed.second && !SameInput(first, inputName)) {
+  const std::string key = OutputKey(run, outputName);
+  const std::string* first = &inputName;
+  if (run.claimed != nullptr) {
+    auto found = run.claimed->find(key);
+    if (found != run.claimed->end()) first = &found->second;
+  } else {
+    first = &run.outputs.emplace(key, inputName).first->second;
+  }
+  if (!SameInput(*first, inputName)) {
     return Refuse(
         run, outputName,
-        "The output file would overwrite the output of " + ShownName(first),
-        "it is the output of " + ShownName(first) + " too");
+        "The output file would overwrite the output of " + ShownName(*first),
+        "it is the output of " + ShownName(*first) + " too");
   }
   std::string folder;
   int error = 0;

@@ -72,6 +72,9 @@ struct MergeRun {
   // --out: the outputs of the run so far, by their names below outDir (in
   // one case when ignoreCase), and the input that led to each.
   std::map<std::string, std::string> outputs;
+  // A worker's run: the outputs, all claimed before the workers began, are
+  // looked up here and outputs is left alone.
+  const std::map<std::string, std::string>* claimed = nullptr;
   // --out: the keys of every output an input of the run leads to, written or
   // not, and of the output folders below which the run could not look.
   std::set<std::string> ledTo;

@@ -176,6 +176,8 @@ void SetUpProcess() {
   // heap rather than mapping and trimming memory for every page of a list.
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
   mallopt(M_TRIM_THRESHOLD, 4 << 20);
+  // Workers share that heap: one more arena each would keep as much again.
+  mallopt(M_ARENA_MAX, 1);
 #endif
   RemoveTempsOnStop();
 }

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -198,10 +200,14 @@ void DoJob(MergeRun& run, const std::string& templateName, Job& job) {
   job.tally.warned = run.tally.warned - before.warned;
 }
 
-// The jobs shared by the workers of a build, and the next one to take.
+// The jobs shared by the workers of a build, and the next one to take. A
+// worker takes a run of jobs at a time: neighbours in the order of the
+// paths share a folder, whose entries the system changes one at a time.
 struct JobQueue {
   std::vector<Job>* jobs;
   std::size_t next = 1;
+  std::size_t run = 1;   // jobs taken at once
+  unsigned working = 0;  // workers not yet ended
   std::mutex lock;
   std::condition_variable finished;
 };
@@ -217,12 +223,18 @@ void Work(const MergeRun& settings, const std::string& templateName,
   run.tally = MergeTally();
   BeginOutputGroup();
   Job* held = nullptr;
+  std::size_t at = 0, end = 0;  // the run of jobs taken
   for (;;) {
     Job* job = nullptr;
     {
       std::lock_guard<std::mutex> guard(queue->lock);
-      if (queue->next < queue->jobs->size() && !(run.atMenu && ConsoleGone())) {
-        job = &(*queue->jobs)[queue->next++];
+      if (at == end && queue->next < queue->jobs->size()) {
+        at = queue->next;
+        end = std::min(queue->jobs->size(), at + queue->run);
+        queue->next = end;
+      }
+      if (at < end && !(run.atMenu && ConsoleGone())) {
+        job = &(*queue->jobs)[at++];
       }
     }
     if (job == nullptr) break;
@@ -245,6 +257,7 @@ void Work(const MergeRun& settings, const std::string& templateName,
     held->done = true;
     if (!written) held->outcome = MergeOutcome::kNotWritten;
   }
+  --queue->working;
   queue->finished.notify_all();
 }
 
@@ -278,7 +291,15 @@ bool RunJobs(MergeRun& run, const std::string& templateName,
   allWritten &= run.SayUnwritten();
   JobQueue queue;
   queue.jobs = jobs;
-  const MergeRun settings = run;  // each worker's run starts as this
+  queue.run = std::max<std::size_t>(1, jobs->size() / (8 * workers));
+  queue.working = workers;
+  // Each worker's run starts as this one, the claimed outputs shared.
+  std::map<std::string, std::string> claimed = std::move(run.outputs);
+  std::set<std::string> ledTo = std::move(run.ledTo);
+  run.outputs.clear();
+  run.ledTo.clear();
+  MergeRun settings = run;
+  settings.claimed = &claimed;
   std::vector<std::thread> threads;
   for (unsigned i = 0; i < workers; ++i) {
     threads.emplace_back(Work, std::cref(settings), std::cref(templateName),
@@ -288,9 +309,8 @@ bool RunJobs(MergeRun& run, const std::string& templateName,
     Job& job = (*jobs)[i];
     {
       std::unique_lock<std::mutex> guard(queue.lock);
-      queue.finished.wait(guard, [&] {
-        return job.done || (queue.next <= i && run.atMenu && ConsoleGone());
-      });
+      queue.finished.wait(guard,
+                          [&] { return job.done || queue.working == 0; });
       if (!job.done) break;
     }
     progress->At(i, job.input);
@@ -301,6 +321,8 @@ bool RunJobs(MergeRun& run, const std::string& templateName,
     allWritten &= job.outcome == MergeOutcome::kWritten;
   }
   for (std::thread& thread : threads) thread.join();
+  run.outputs = std::move(claimed);
+  run.ledTo = std::move(ledTo);
   return allWritten;
 }
 
