@@ -151,23 +151,20 @@ TEST_F(Site, DeleteRemovesWhatNoInputLeadsTo) {
       Tembrix("--check --html --delete --out public site/t.html site");
   EXPECT_EQ(check.status, 0);
   EXPECT_EQ(check.out, "");
-  std::string said;
-  for (std::size_t at = 0; at < removals.size();) {
-    std::size_t end = removals.find('\n', at);
-    said += "tembrix: Would remove " + removals.substr(at, end + 1 - at);
-    at = end + 1;
-  }
-  EXPECT_EQ(check.err, said);
+  auto each = [&removals](const std::string& head) {
+    std::string lines;
+    for (std::size_t at = 0; at < removals.size();) {
+      std::size_t end = removals.find('\n', at);
+      lines += head + removals.substr(at, end + 1 - at);
+      at = end + 1;
+    }
+    return lines;
+  };
+  EXPECT_EQ(check.err, each("tembrix: Would remove "));
   EXPECT_TRUE(fs::exists("public/s.css"));
   ProgramRun run = Tembrix("-q --html --delete --out public site/t.html site");
   EXPECT_EQ(run.status, 0);
-  std::string removed;
-  for (std::size_t at = 0; at < removals.size();) {
-    std::size_t end = removals.find('\n', at);
-    removed += "Removed " + removals.substr(at, end + 1 - at);
-    at = end + 1;
-  }
-  EXPECT_EQ(run.out, removed);
+  EXPECT_EQ(run.out, each("Removed "));
   EXPECT_TRUE(fs::exists("public/.keep"));
   EXPECT_TRUE(fs::exists("public/index.HTM"));
   // Refused: without a folder, without --out, over the current folder, or
