@@ -12,7 +12,8 @@ if(WIN32)
   install(TARGETS tembrix RUNTIME DESTINATION .)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
   install(DIRECTORY example/ DESTINATION example
-          REGEX "example/temb/.+" EXCLUDE)
+          REGEX "example/temb/.+" EXCLUDE
+          REGEX "example/layout/temb/.*[.](gitkeep|html)$" EXCLUDE)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME
       "${PROJECT_NAME}-${PROJECT_VERSION}-windows-x86_64")
@@ -33,7 +34,8 @@ else()
   install(FILES README.md doc/copyright ${PROJECT_BINARY_DIR}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(DIRECTORY example DESTINATION ${CMAKE_INSTALL_DOCDIR}
-          REGEX "example/temb/.+" EXCLUDE)
+          REGEX "example/temb/.+" EXCLUDE
+          REGEX "example/layout/temb/.*[.](gitkeep|html)$" EXCLUDE)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION web)
