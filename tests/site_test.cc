@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/scratch.h"
+#include "tests/terminal.h"
 
 namespace fs = std::filesystem;
 
@@ -240,6 +241,17 @@ TEST_F(Site, WorkersSayAndWriteWhatOneWorkerDoes) {
     std::string rel = entry.path().string().substr(4);
     EXPECT_EQ(ReadFile("many/" + rel), ReadFile(entry.path().string())) << rel;
   }
+}
+
+TEST_F(Site, ProgressOfALongBuildShowsOnATerminal) {
+  MakeBigSite();
+  Terminal terminal({TEMBRIX_EXE, "-q", "-j", "2", "--html", "--out", "out",
+                     "t.html", "site"},
+                    "xterm");
+  EXPECT_TRUE(terminal.WaitFor("/150 site"));
+  int status = terminal.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(fs::exists("out/f5/p1149.html"));
 }
 
 TEST_F(Site, FaultsInAWorkerFailOnlyTheirFile) {
