@@ -537,6 +537,20 @@ bool ReadBoth(const MergeRun& run, const Source& file,
   return ReadWhole(run, *copy->source, name);
 }
 
+// Finishes an output (`keep`: it may replace the earlier one) and says
+// what could not be written: this output, and the pages of the group in
+// place but not flushed. True when the output is opened, whole, written and
+// every page is in place.
+bool FinishOutput(const MergeRun& run, Sink& out, const std::string& outputName,
+                  bool opened, bool whole, bool keep, bool othersWritten) {
+  bool written = run.mode.checkOnly || out.Finish(keep);
+  bool allPlaced = run.SayUnwritten() && othersWritten;
+  if (!written && opened) {
+    run.SayFailure("Could not write ", outputName, ErrorText(out.error()));
+  }
+  return opened && written && allPlaced && whole;
+}
+
 // Merges the open template and input into the output of the input's name,
 // with its console lines, and reports what the merge did not find.
 MergeOutcome MergeSources(MergeRun& run, const MergeFiles& files,
@@ -580,15 +594,10 @@ MergeOutcome MergeSources(MergeRun& run, const MergeFiles& files,
   bool templWhole = ReadBoth(run, files.templ, templCopy, names.templ);
   bool inputWhole = ReadBoth(run, files.input, inputCopy, names.input);
   bool whole = templWhole && inputWhole;
-  bool written = run.mode.checkOnly || out.Finish(whole);
-  // A page of the group, or this one, in place but not flushed fails too.
-  bool allPlaced = run.SayUnwritten() && othersWritten;
-  if (!written && opened) {
-    run.SayFailure("Could not write ", outputName, ErrorText(out.error()));
-  }
+  bool done =
+      FinishOutput(run, out, outputName, opened, whole, whole, othersWritten);
   Report(run, found, names.templ, names.input);
-  return opened && written && allPlaced && whole ? MergeOutcome::kWritten
-                                                 : MergeOutcome::kNotWritten;
+  return done ? MergeOutcome::kWritten : MergeOutcome::kNotWritten;
 }
 
 }  // namespace
@@ -697,12 +706,8 @@ MergeOutcome CopyFile(MergeRun& run, const std::string& inputName,
       OpenOutput(run, plan, inputName, reading, out, &othersWritten, true);
   if (opened) Transfer(in, 0, kFileEnd, out);
   bool whole = ReadWhole(run, in, inputName);
-  bool written = run.mode.checkOnly || out.Finish(opened && whole);
-  bool allPlaced = run.SayUnwritten() && othersWritten;
-  if (!written && opened) {
-    run.SayFailure("Could not write ", plan.name, ErrorText(out.error()));
-  }
-  bool done = opened && written && allPlaced && whole;
+  bool done = FinishOutput(run, out, plan.name, opened, whole, opened && whole,
+                           othersWritten);
   if (done && !run.quiet && !run.mode.checkOnly) {
     WriteLine("Copied " + ShownName(inputName) + " to " + ShownName(plan.name));
   }

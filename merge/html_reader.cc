@@ -22,14 +22,6 @@ bool BelongsInHead(const HtmlToken& t) {
                      "noscript", "noframes", "style", "script", "template"});
 }
 
-bool IsStart(const HtmlToken& t, std::string_view name) {
-  return t.kind == HtmlToken::Kind::kStartTag && t.Is(name);
-}
-
-bool IsEnd(const HtmlToken& t, std::string_view name) {
-  return t.kind == HtmlToken::Kind::kEndTag && t.Is(name);
-}
-
 // Blank text, a comment or a doctype: what may stand between parts.
 bool IsFiller(const HtmlToken& t) {
   return t.kind == HtmlToken::Kind::kComment ||
@@ -49,7 +41,7 @@ struct Move {
 // are dropped; a head tag or an element of a head opens the head part;
 // anything else comes after an empty head part.
 Move BeforeHead(const HtmlToken& t, PageParts* parts) {
-  if (IsFiller(t) || IsStart(t, "html")) return {Phase::kBeforeHead};
+  if (IsFiller(t) || t.IsStartTag("html")) return {Phase::kBeforeHead};
   if (t.kind == HtmlToken::Kind::kStartTag &&
       (t.Is("head") || BelongsInHead(t))) {
     parts->headStart = t.start;
@@ -68,7 +60,7 @@ Move BeforeHead(const HtmlToken& t, PageParts* parts) {
 // element of a head, or </body>, </html> or </br>.
 Move InHead(const HtmlToken& t, PageParts* parts) {
   using Kind = HtmlToken::Kind;
-  if (IsEnd(t, "head")) {
+  if (t.IsEndTag("head")) {
     parts->headEnd = t.end;
     return {Phase::kAfterHead};
   }
@@ -86,7 +78,7 @@ Move InHead(const HtmlToken& t, PageParts* parts) {
 // first thing that is not blank, a comment or a doctype.
 Move AfterHead(const HtmlToken& t, PageParts* parts) {
   if (IsFiller(t)) return {Phase::kAfterHead};
-  if (IsStart(t, "body")) {
+  if (t.IsStartTag("body")) {
     parts->bodyStart = t.end;
     return {Phase::kInBody};
   }
@@ -722,13 +714,13 @@ TemplateLandmarks FindTemplateLandmarks(HtmlTokenizer& templ,
                       : FramePart::kBody);
     }
     if (!head) {
-      if (IsStart(t, "body")) break;  // a body tag before any head tag
-      if (IsStart(t, "head")) {
+      if (t.IsStartTag("body")) break;  // a body tag before any head tag
+      if (t.IsStartTag("head")) {
         marks.headTag = t.start;
         head = true;
       }
     } else if (!body) {
-      if (IsStart(t, "body")) {
+      if (t.IsStartTag("body")) {
         marks.bodyTag = t.start;
         body = true;
       }

@@ -46,6 +46,12 @@ struct HtmlToken {
   bool Is(std::string_view n) const {
     return nameSize == n.size() && std::string_view(name, nameSize) == n;
   }
+  bool IsStartTag(std::string_view n) const {
+    return kind == Kind::kStartTag && Is(n);
+  }
+  bool IsEndTag(std::string_view n) const {
+    return kind == Kind::kEndTag && Is(n);
+  }
 };
 
 // An attribute of a tag, as the tokenizer reads it for a watcher.

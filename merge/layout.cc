@@ -9,14 +9,6 @@
 
 namespace {
 
-bool IsStart(const HtmlToken& t, std::string_view name) {
-  return t.kind == HtmlToken::Kind::kStartTag && t.Is(name);
-}
-
-bool IsEnd(const HtmlToken& t, std::string_view name) {
-  return t.kind == HtmlToken::Kind::kEndTag && t.Is(name);
-}
-
 // The head of an attribute's value, in lower case, and how long it is.
 struct Captured {
   static constexpr std::size_t kRoom = 256;
@@ -80,7 +72,7 @@ class TagAttributes : public AttributeWatch {
 
   // A meta tag that declares a character set; `name` gets the set it names.
   bool Declares(const HtmlToken& t, std::string* name) const {
-    if (!IsStart(t, "meta") || !Of(t)) return false;
+    if (!t.IsStartTag("meta") || !Of(t)) return false;
     if (charset_.present) {
       *name = std::string(TrimBlanks(charset_.text));
       return true;
@@ -150,10 +142,10 @@ class TagAttributes : public AttributeWatch {
 // Notes the template's first title element in its head.
 void NoteTitle(const HtmlToken& t, TemplateFrame* frame, bool* inTitle) {
   if (frame->hasTitle && !*inTitle) return;
-  if (!frame->hasTitle && IsStart(t, "title")) {
+  if (!frame->hasTitle && t.IsStartTag("title")) {
     frame->hasTitle = *inTitle = true;
     frame->titleStart = t.start;
-  } else if (*inTitle && IsEnd(t, "title")) {
+  } else if (*inTitle && t.IsEndTag("title")) {
     frame->titleEnd = t.end;
     *inTitle = false;
   }
@@ -311,8 +303,8 @@ void WriteHeadElements(const LayoutFiles& files, const PageParts& parts,
   for (HtmlToken t = page.Next();
        t.kind != HtmlToken::Kind::kEnd && t.start < parts.headEnd;
        t = page.Next()) {
-    bool own = (t.start == parts.headStart && IsStart(t, "head")) ||
-               (t.end == parts.headEnd && IsEnd(t, "head"));
+    bool own = (t.start == parts.headStart && t.IsStartTag("head")) ||
+               (t.end == parts.headEnd && t.IsEndTag("head"));
     if (own || (dropDeclarations && attributes.Declares(t, &name))) {
       Transfer(files.pageCopy, from, t.start, out);
       from = t.end;
@@ -358,7 +350,7 @@ TemplateFrame FindTemplateFrame(HtmlTokenizer& templ) {
   bool inTitle = false;
   templ.Watch(&attributes);
   auto seen = [&](const HtmlToken& t, FramePart part) {
-    if (part != FramePart::kBody && !frame.hasHtmlTag && IsStart(t, "html")) {
+    if (part != FramePart::kBody && !frame.hasHtmlTag && t.IsStartTag("html")) {
       frame.hasHtmlTag = true;
       frame.htmlTag = t.start;
       if (attributes.Of(t)) {
@@ -367,7 +359,7 @@ TemplateFrame FindTemplateFrame(HtmlTokenizer& templ) {
       }
     }
     if (part != FramePart::kHead || headEnded) return;
-    if (IsEnd(t, "head") || IsStart(t, "body")) {
+    if (t.IsEndTag("head") || t.IsStartTag("body")) {
       frame.headEnd = t.start;
       headEnded = true;
       return;
@@ -378,7 +370,7 @@ TemplateFrame FindTemplateFrame(HtmlTokenizer& templ) {
       frame.declares = true;
       frame.charset = name;
     }
-    if (IsStart(t, "base") && attributes.HasHref(t)) frame.based = true;
+    if (t.IsStartTag("base") && attributes.HasHref(t)) frame.based = true;
   };
   frame.marks = FindTemplateLandmarks(templ, seen);
   // Its tags after the marker are rebased too, unless the file ends
@@ -397,7 +389,7 @@ PageFrame FindPageFrame(HtmlTokenizer& page, const TemplateFrame& templ) {
   std::uint64_t titleAt = kFileEnd;
   page.Watch(&attributes);
   auto seen = [&](const HtmlToken& t, bool inHead) {
-    if (!htmlSeen && IsStart(t, "html")) {
+    if (!htmlSeen && t.IsStartTag("html")) {
       htmlSeen = true;
       if (attributes.Of(t)) {
         frame.lang = attributes.lang();
@@ -405,7 +397,7 @@ PageFrame FindPageFrame(HtmlTokenizer& page, const TemplateFrame& templ) {
       }
     }
     if (!inHead) return;
-    if (IsStart(t, "title")) titleAt = std::min(titleAt, t.start);
+    if (t.IsStartTag("title")) titleAt = std::min(titleAt, t.start);
     std::string name;
     if (templ.declares && frame.clash.at == kFileEnd &&
         attributes.Declares(t, &name) && !name.empty() &&
