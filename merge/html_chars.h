@@ -100,30 +100,59 @@ inline bool NameIs(const char* name, std::size_t size, const char* word) {
   return word[size] == '\0';
 }
 
+// A set of names told apart fast: most names are ruled out by their
+// length and first letter alone, with no jump on the letter.
+class NameSet {
+ public:
+  template <std::size_t N>
+  constexpr explicit NameSet(const char* const (&names)[N]) {
+    static_assert(N <= kRoom, "a name set holds ten names");
+    for (std::size_t i = 0; i < N; ++i) {
+      names_[count_++] = names[i];
+      std::size_t size = 0;
+      while (names[i][size] != '\0') ++size;
+      firsts_[size] |= std::uint32_t{1} << (names[i][0] & 31);
+    }
+  }
+
+  // False when the `size` bytes at `name` are surely none of the names.
+  bool MayHave(const char* name, std::size_t size) const {
+    return size < 16 && ((firsts_[size] >> (*name & 31)) & 1) != 0;
+  }
+
+  // True when the `size` bytes at `name` spell one of the names in any case.
+  bool Has(const char* name, std::size_t size) const {
+    if (!MayHave(name, size)) return false;
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (NameIs(name, size, names_[i])) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr std::size_t kRoom = 10;
+  const char* names_[kRoom] = {};
+  std::size_t count_ = 0;
+  std::uint32_t firsts_[16] = {};  // by length: the first letters, as bits
+};
+
+// The elements whose text is read whole after their start tag, and the end
+// tags that end a page's body part: the tags a copy of a body looks at.
+inline constexpr const char* kRawTextNames[] = {
+    "script", "style",   "title",    "textarea", "xmp",
+    "iframe", "noembed", "noframes", "noscript", "plaintext"};
+inline constexpr const char* kBodyEndNames[] = {"body", "html"};
+inline constexpr NameSet kCopyLooksAt[2] = {NameSet(kRawTextNames),
+                                            NameSet(kBodyEndNames)};
+
 // True when a start tag of this name makes the text after it read whole.
 inline bool OpensRawText(const char* name, std::size_t size) {
-  switch (*name | 0x20) {
-    case 's':
-      return NameIs(name, size, "script") || NameIs(name, size, "style");
-    case 't':
-      return NameIs(name, size, "title") || NameIs(name, size, "textarea");
-    case 'x':
-      return NameIs(name, size, "xmp");
-    case 'i':
-      return NameIs(name, size, "iframe");
-    case 'n':
-      return NameIs(name, size, "noscript") || NameIs(name, size, "noembed") ||
-             NameIs(name, size, "noframes");
-    case 'p':
-      return NameIs(name, size, "plaintext");
-    default:
-      return false;
-  }
+  return kCopyLooksAt[0].Has(name, size);
 }
 
 // True when an end tag of this name ends a page's body part.
 inline bool EndsBody(const char* name, std::size_t size) {
-  return NameIs(name, size, "body") || NameIs(name, size, "html");
+  return kCopyLooksAt[1].Has(name, size);
 }
 
 #endif  // MERGE_HTML_CHARS_H_

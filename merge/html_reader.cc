@@ -102,7 +102,9 @@ Move Step(Phase phase, const HtmlToken& t, PageParts* parts) {
 // or at "--!>" after it. Text, quoted values, comments and the text of an
 // element read whole are passed by a search for the next byte that matters
 // in their state; names and the space between attributes byte by byte,
-// through one table of byte classes.
+// through one table of byte classes. A copy of a body first lets the
+// scanner pass, 64 bytes at a time, the plain text and tags it need not
+// look at (SkimTags), and reads the rest with the state machine.
 
 HtmlTokenizer::HtmlTokenizer(Source& file, bool findMarkers)
     : source_(file), findMarkers_(findMarkers) {
@@ -447,6 +449,7 @@ const char* HtmlTokenizer::InText(const char* p, const char* end, Stop* stop) {
   // Text and the tags between it are read in one loop while nothing stops
   // it.
   do {
+    if (skim_) p = SkimTags(p, end);
     const char* upto = FindByte(p, end, '<');
     if (tokens_) NoteText(p, upto);
     p = upto;
@@ -640,6 +643,7 @@ void HtmlTokenizer::WriteUpTo(std::uint64_t to) {
 std::uint64_t HtmlTokenizer::CopyToBodyEnd(Sink& out) {
   copy_ = &out;
   tokens_ = false;
+  skim_ = watch_ == nullptr;
   copied_ = Offset(source_);
   lost_ = false;
   std::uint64_t end = kFileEnd;
@@ -669,6 +673,7 @@ std::uint64_t HtmlTokenizer::CopyToBodyEnd(Sink& out) {
   WriteUpTo(end);
   copy_ = nullptr;
   tokens_ = true;
+  skim_ = false;
   return end;
 }
 

@@ -224,6 +224,7 @@ class HtmlTokenizer {
   std::uint64_t base_ = 0;
   HtmlToken token_;     // the token a Stop::kToken hands over
   bool tokens_ = true;  // tokens are handed over (Next), not only copied
+  bool skim_ = false;   // a copy no watcher follows: SkimTags passes text
   // The text run being read.
   std::uint64_t textStart_ = 0;
   std::uint64_t firstNonBlank_ = kFileEnd;

@@ -1,8 +1,8 @@
 // The block scanner under the copying phases and the word search: where
 // whitespace is, and where a copy loop must stop. It looks at 64 bytes at a
 // time through bit masks computed by a kernel for the processor (plain C++,
-// SSE2 or AVX2), chosen at first use; every kernel gives the same answers as
-// the plain one.
+// SSE2, AVX2 or AVX-512), chosen at first use; every kernel gives the same
+// answers as the plain one.
 #ifndef MERGE_SCAN_H_
 #define MERGE_SCAN_H_
 
@@ -57,8 +57,18 @@ const char* FindStop(const char* begin, const char* end, char trigger,
 // size when there is none. For long names; NameEnd serves short ones.
 std::size_t FindNameEnd(const char* data, std::size_t size);
 
+// For a copy of an HTML body from `begin`, a place in text: passes 64
+// bytes at a time what a copy need not look at, and gives the place in text
+// where the tokenizer's state machine must go on: before the window that
+// holds markup it must read, or the '<' of a tag open there, or near `end`.
+// Passed are text and tags that neither open an element read whole nor end
+// a body, whose quotes open values plainly (an attribute's name and '='
+// right before each) or lie in them. Anything less plain is left to the
+// state machine, which alone decides what is unusual.
+const char* SkimTags(const char* begin, const char* end);
+
 // The kernels the scanner has, by instruction set.
-enum class ScanKernel { kPlain, kSse2, kAvx2 };
+enum class ScanKernel { kPlain, kSse2, kAvx2, kAvx512 };
 
 // The kernels this build has and this processor can run, the plain one
 // first and the one chosen at first use last.

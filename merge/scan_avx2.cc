@@ -52,7 +52,41 @@ __attribute__((target("avx2"))) inline WindowMasks Avx2Masks(
   return m;
 }
 
+__attribute__((target("avx2"))) inline TagMasks Avx2WindowMasks(
+    const char* data) {
+  TagMasks m{};
+  for (int k = 0; k < 2; ++k) {
+    __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data) + k);
+    auto is = [x](char c) __attribute__((target("avx2"))) {
+      return _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c));
+    };
+    // The blanks of HTML are whitespace but for the vertical tab.
+    __m256i slash = is('/');
+    __m256i spaces = _mm256_or_si256(
+        _mm256_andnot_si256(is('\v'), WhitespaceBytes(x)), slash);
+    // Letters: in lower case, at most 'z' - 'a' above 'a'.
+    __m256i lower = _mm256_sub_epi8(_mm256_or_si256(x, _mm256_set1_epi8(0x20)),
+                                    _mm256_set1_epi8('a'));
+    __m256i letters = _mm256_cmpeq_epi8(
+        _mm256_min_epu8(lower, _mm256_set1_epi8('z' - 'a')), lower);
+    m.lt |= Bits(is('<'), k);
+    m.gt |= Bits(is('>'), k);
+    m.double_ |= Bits(is('"'), k);
+    m.single |= Bits(is('\''), k);
+    m.equals |= Bits(is('='), k);
+    m.spaces |= Bits(spaces, k);
+    m.slash |= Bits(slash, k);
+    m.letters |= Bits(letters, k);
+  }
+  return m;
+}
+
 }  // namespace
+
+__attribute__((target("avx2"))) void Avx2TagMasks(const char* data, int windows,
+                                                  TagMasks* out) {
+  for (int w = 0; w < windows; ++w) out[w] = Avx2WindowMasks(data + 64 * w);
+}
 
 __attribute__((target("avx2"))) const char* FindStopAvx2(
     const char* begin, const char* end, char trigger, Words stops,

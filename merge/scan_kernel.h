@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
+#include "merge/html_chars.h"
 #include "merge/scan.h"
 
 // What a copy loop needs to know of up to 64 bytes, a bit for each byte.
@@ -143,6 +145,209 @@ __attribute__((always_inline)) inline const char* WalkWindows(
   }
   // A word that runs to the end of the view may go on past it.
   return state.swallowing;
+}
+
+// What SkimTags needs to know of 64 bytes, a bit for each byte. A kernel
+// sets every field.
+struct TagMasks {
+  std::uint64_t lt;       // '<'
+  std::uint64_t gt;       // '>'
+  std::uint64_t double_;  // '"'
+  std::uint64_t single;   // '\''
+  std::uint64_t equals;   // '='
+  std::uint64_t spaces;   // the blanks of HTML and '/': what lies
+                          // between a tag's attributes
+  std::uint64_t slash;    // '/'
+  std::uint64_t letters;  // ASCII letters
+};
+
+// Each kernel's masks of `windows` windows of 64 bytes from `data`, one
+// after the other, into out[0, windows): a block at a time, so that the walk
+// over them is written once, for every processor.
+constexpr int kTagWindows = 16;
+using TagMasksFunction = void (*)(const char* data, int windows, TagMasks* out);
+void PlainTagMasks(const char* data, int windows, TagMasks* out);
+void Sse2TagMasks(const char* data, int windows, TagMasks* out);
+void Avx2TagMasks(const char* data, int windows, TagMasks* out);
+void Avx512TagMasks(const char* data, int windows, TagMasks* out);
+
+// SkimTags over the masks of `masksOf`.
+const char* WalkTags(const char* p, const char* end, TagMasksFunction masksOf);
+
+// The bits of a mask from `i` on, for i up to 64; none from 64 on.
+inline std::uint64_t From(int i) {
+  return (~std::uint64_t{0} << (i & 63)) & (std::uint64_t{0} - (i < 64));
+}
+
+// The lowest bit of `x` alone, and the bits above it.
+inline std::uint64_t LowBit(std::uint64_t x) { return x & (0 - x); }
+inline std::uint64_t Above(std::uint64_t bit) { return 0 - (bit << 1); }
+
+// The runs of `runs` from each of `seeds` upwards: a bit is set when a seed
+// is at or below it in its run. Each run may hold one seed; with more, the
+// bits above the second are missing, which SkimTags tells by the seeds.
+inline std::uint64_t RunsFrom(std::uint64_t seeds, std::uint64_t runs) {
+  return runs & ~(runs + seeds);
+}
+
+// What the walk over windows carries from one to the next: the '<' of a
+// tag that runs on into the next window, a value of it that does, and the
+// last bytes of the window, for the rule of values.
+struct TagCarry {
+  const char* tag = nullptr;
+  bool inValue = false;
+  bool doubleQuote = false;       // the quote of that value
+  std::uint64_t equals = 0;       // bit 0: the last byte was '='
+  std::uint64_t blank = 0;        // bit 0: it was a blank...
+  std::uint64_t afterEquals = 0;  // ...or it was in blanks right after '='
+  std::uint64_t names = 0;        // bits 0 and 1: the last two bytes in a name
+};
+
+// True when a copy must leave the tag at `lt` to the state machine for its
+// name: a start tag that opens an element read whole, an end tag that ends a
+// body, or a name that runs to `end`.
+inline bool NameMatters(const char* lt, const char* end) {
+  int endTag = lt[1] == '/';
+  const char* name = lt + 1 + endTag;
+  const char* nameEnd = NameEnd(name, end);
+  return nameEnd == end || kCopyLooksAt[endTag].Has(
+                               name, static_cast<std::size_t>(nameEnd - name));
+}
+
+// Where a quote opens a value, from bits alone where that is sure: '='
+// comes right before it, an attribute's name (no blank, '/', '=', '>', '<'
+// or quote) before that, and before the name a blank that follows no '='
+// (with blanks only between). Anything else that looks like a value is left
+// to the state machine. Carries the window's end to the next window.
+inline std::uint64_t ValueStarts(const TagMasks& m, TagCarry* carry) {
+  std::uint64_t quotes = m.double_ | m.single;
+  std::uint64_t blanks = m.spaces & ~m.slash;
+  std::uint64_t equalsBefore = (m.equals << 1) | carry->equals;
+  std::uint64_t afterEquals =
+      RunsFrom(blanks & (equalsBefore | carry->afterEquals), blanks);
+  std::uint64_t nameBytes = ~(m.spaces | m.equals | m.gt | m.lt | quotes);
+  std::uint64_t nameSeeds =
+      nameBytes &
+      ((((blanks & ~afterEquals) << 1) | (carry->blank & ~carry->afterEquals)) |
+       (carry->names >> 1));
+  std::uint64_t names = RunsFrom(nameSeeds, nameBytes);
+  std::uint64_t starts = quotes & equalsBefore & ((names << 2) | carry->names);
+  carry->equals = m.equals >> 63;
+  carry->blank = blanks >> 63;
+  carry->afterEquals = afterEquals >> 63;
+  carry->names = names >> 62;
+  return starts;
+}
+
+// The quoted values of a window: the bytes after each opening quote (of
+// ValueStarts) up to its closing one, and those of a value carried in. Sets
+// *opened to the opening quotes, and carries a value that runs on; all bits
+// when the whole window is in a value.
+inline std::uint64_t PlainValues(const TagMasks& m, std::uint64_t* opened,
+                                 TagCarry* carry) {
+  std::uint64_t starts = ValueStarts(m, carry);
+  std::uint64_t values = 0;
+  if (carry->inValue) {
+    // A value carried in: it closes at its first quote in the window.
+    std::uint64_t closes = carry->doubleQuote ? m.double_ : m.single;
+    if (closes == 0) return ~std::uint64_t{0};
+    values = (LowBit(closes) << 1) - 1;
+    carry->inValue = false;
+  }
+  *opened = 0;
+  for (starts &= ~values; starts != 0;) {
+    std::uint64_t start = LowBit(starts);
+    bool isDouble = (m.double_ & start) != 0;
+    std::uint64_t closes = (isDouble ? m.double_ : m.single) & Above(start);
+    *opened |= start;
+    if (closes == 0) {  // the value runs on into the next window
+      values |= Above(start);
+      carry->inValue = true;
+      carry->doubleQuote = isDouble;
+      break;
+    }
+    std::uint64_t close = LowBit(closes);
+    values |= (close << 1) - (start << 1);
+    starts &= Above(close);
+  }
+  return values;
+}
+
+// Passes one window of 64 bytes at `p` (with two more bytes in view after
+// it), when it holds text and tags alone: each '<' that opens a tag (a
+// letter after it, or "/" and a letter) and is inside no other tag, with
+// only plain values (PlainValues) as quotes up to its '>', and with a name
+// no copy looks at. Each such tag ends at the first '>' after its '<' that
+// is in no value. False when the state machine must read the window.
+__attribute__((always_inline)) inline bool PassWindow(const char* p,
+                                                      const char* end,
+                                                      const TagMasks& m,
+                                                      TagCarry* carry) {
+  bool inTag = carry->tag != nullptr;
+  std::uint64_t quotes = m.double_ | m.single;
+  if ((m.lt | quotes | (inTag ? m.gt : 0)) == 0 && !carry->inValue) {
+    // Text alone, or the inside of a long tag: what opens a value at the
+    // next window's start is then left to the state machine.
+    carry->equals = carry->blank = carry->afterEquals = carry->names = 0;
+    return true;
+  }
+  std::uint64_t opened = 0;
+  std::uint64_t values = 0;
+  bool carried = quotes != 0 || carry->inValue;
+  if (carried) {
+    values = PlainValues(m, &opened, carry);
+    if (values == ~std::uint64_t{0}) return true;  // all in a carried value
+  }
+  std::uint64_t lts = m.lt & ~values;
+  std::uint64_t opens =
+      lts & ((m.letters >> 1) | ((m.slash >> 1) & (m.letters >> 2)));
+  if ((lts >> 62) != 0) {
+    // A '<' among the last two bytes opens a tag by the bytes after them.
+    bool letter = IsAsciiLetter(static_cast<unsigned char>(p[64]));
+    bool slashLetter =
+        p[64] == '/' && IsAsciiLetter(static_cast<unsigned char>(p[65]));
+    opens |= lts & ((std::uint64_t{letter || slashLetter} << 63) |
+                    (std::uint64_t{p[63] == '/' && letter} << 62));
+  }
+  // Each tag runs from its '<' to before the first '>' in no value; a '<'
+  // inside a tag (two seeds in a run) is left to the state machine.
+  std::uint64_t inTags = ~(m.gt & ~values);
+  std::uint64_t seeds = opens | (std::uint64_t{inTag} & inTags);
+  std::uint64_t inside = RunsFrom(seeds, inTags);
+  std::uint64_t live = opens & ~(inside << 1) & ~std::uint64_t{inTag};
+  if ((seeds & ~inside) != 0 || (lts & ~opens & ~(inside << 1)) != 0 ||
+      (opened & ~inside) != 0 || (quotes & inside & ~values & ~opened) != 0) {
+    return false;
+  }
+  // Names of one or two bytes matter to no copy; longer ones are looked at.
+  std::uint64_t names =
+      m.letters & ((live << 1) | (((live << 1) & m.slash) << 1));
+  std::uint64_t enders = m.spaces | m.gt;
+  for (std::uint64_t longer = names & ~((enders >> 1) | (enders >> 2));
+       longer != 0; longer &= longer - 1) {
+    int name = LowestBit(longer);
+    std::uint64_t nameEnds = enders & From(name);
+    int endTag = static_cast<int>((m.slash >> (name - 1)) & 1);
+    if (nameEnds == 0 ? NameMatters(p + name - 1 - endTag, end)
+                      : kCopyLooksAt[endTag].Has(
+                            p + name, static_cast<std::size_t>(
+                                          LowestBit(nameEnds) - name))) {
+      return false;
+    }
+  }
+  // A tag whose '<' is among the window's last two bytes has its name in
+  // the next window.
+  if ((live >> 62) != 0 && NameMatters(p + 63 - __builtin_clzll(live), end)) {
+    return false;
+  }
+  if ((inside >> 63) == 0) {
+    // The next window starts in text: nothing of this one opens a value.
+    *carry = TagCarry();
+    return true;
+  }
+  if (live != 0) carry->tag = p + 63 - __builtin_clzll(live);
+  if (!carried) ValueStarts(m, carry);  // for the next window's values
+  return true;
 }
 
 #endif  // MERGE_SCAN_KERNEL_H_

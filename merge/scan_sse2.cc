@@ -49,7 +49,37 @@ inline WindowMasks Sse2Masks(const char* data, std::size_t size, char trigger,
   return m;
 }
 
+inline TagMasks Sse2WindowMasks(const char* data) {
+  TagMasks m{};
+  for (int k = 0; k < 4; ++k) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data) + k);
+    auto is = [x](char c) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(c)); };
+    // The blanks of HTML are whitespace but for the vertical tab.
+    __m128i slash = is('/');
+    __m128i spaces =
+        _mm_or_si128(_mm_andnot_si128(is('\v'), WhitespaceBytes(x)), slash);
+    // Letters: in lower case, at most 'z' - 'a' above 'a'.
+    __m128i lower =
+        _mm_sub_epi8(_mm_or_si128(x, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    __m128i letters =
+        _mm_cmpeq_epi8(_mm_min_epu8(lower, _mm_set1_epi8('z' - 'a')), lower);
+    m.lt |= Bits(is('<'), k);
+    m.gt |= Bits(is('>'), k);
+    m.double_ |= Bits(is('"'), k);
+    m.single |= Bits(is('\''), k);
+    m.equals |= Bits(is('='), k);
+    m.spaces |= Bits(spaces, k);
+    m.slash |= Bits(slash, k);
+    m.letters |= Bits(letters, k);
+  }
+  return m;
+}
+
 }  // namespace
+
+void Sse2TagMasks(const char* data, int windows, TagMasks* out) {
+  for (int w = 0; w < windows; ++w) out[w] = Sse2WindowMasks(data + 64 * w);
+}
 
 std::size_t FindWhitespaceSse2(const char* data, std::size_t size) {
   auto at = [data](std::size_t i) {

@@ -1,13 +1,17 @@
-// Every scanner kernel this processor can run, against the plain one, and
-// the HTML mode's search for a byte against the plain search.
+// Every scanner kernel this processor can run, against the plain one, the
+// HTML mode's search for a byte against the plain search, and its copy's
+// skim against the tokenizer.
 #include "merge/scan.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "merge/html_chars.h"
+#include "merge/html_reader.h"
 
 namespace {
 
@@ -171,6 +175,83 @@ TEST(FindByte, FindsTheFirstOfItsByteAtEveryEnd) {
       }
     }
   }
+}
+
+// What the HTML copy's skim passes, on random markup with every kernel: it
+// stops at a place in text, and everything before it is text or tags a copy
+// need not look at, as the tokenizer itself reads them.
+TEST(SkimTags, PassesOnlyTextAndTagsACopyNeedNotRead) {
+  // Plain markup, which the skim passes, and now and then a piece that it
+  // must stop at or see through. Each tricky quote holds markup a copy must
+  // see, so that a quote taken wrongly for a value, or missed, shows.
+  // clang-format off
+  const char* const plain[] = {
+      "<p>", "</p>", "<a href=\"x.html\">", "</a>", "<td bgcolor=#fff>",
+      "<span style=\"a:b\" id='s'>", "</span>", "text ", "words\n", "<br/>",
+      "<table>", "</td>", "<img src=\"a\" alt=\"b>c\">", "<x a=b c=\"d\">",
+      "<li\tclass=\"x\">"};
+  const char* const tricky[] = {
+      "=", "\"", "'", "<", ">", "/", " ", "\v", "\f", "\r", "\x01", "\xff",
+      "<b", "</", "</b", "<script>", "</body>", "<title>", "<!--", "-->",
+      "<?x>", "<xmp>", "<HTML>", "</Body >", "<style>", "</html",
+      "<textarea x=\"", "<x a=\"<script>\">", "<x a= \"b><script>\">",
+      "<x a=b=\"c><title>\">", "<x \"a><script>\">", "<x a =\"<script>\">",
+      "<x =\"<script>\">", "<x/a=\"<script>\">", "<x y=z/w=\"a>b<script>\">",
+      "<x a=b=\"c>d<script>\">", "<x a=/ b=\"c><script>\">",
+      "<x a= /b=\"c><script>\">", "<x a='b\" c=\"<script>'>",
+      "<x a='b\" c=\"'><script>\">", "<x\va=\"<script>\">",
+      "<a title='it\"s'><script>", "<x a=\"b c=\"><script>\">",
+      "a=\"<script>\" ", "<img src=\"a\"alt=\"<script>\">",
+      "<x a=\"0123456789012345678901234567890123456789012345678901234567890"
+      "123456789<script>\">",
+      "<x a= b=\"0123456789012345678901234567890123456789012345678901234567"
+      "89012345><script>\">"};
+  // clang-format on
+  std::mt19937 rng(20261213);
+  ScanKernel chosen = SelectScanKernel(ScanKernel::kPlain);
+  for (int round = 0; round < 1500; ++round) {
+    std::string page;
+    for (int n = static_cast<int>(rng() % 400); n > 0; --n) {
+      page += rng() % 40 != 0
+                  ? plain[rng() % (sizeof plain / sizeof plain[0])]
+                  : tricky[rng() % (sizeof tricky / sizeof tricky[0])];
+    }
+    // The tokens as the state machine reads them, from a place in text.
+    std::stringbuf buffer(page);
+    Source source(&buffer);
+    HtmlTokenizer tokenizer(source, false);
+    std::vector<HtmlToken> tokens;
+    for (HtmlToken t = tokenizer.Next(); t.kind != HtmlToken::Kind::kEnd;
+         t = tokenizer.Next()) {
+      tokens.push_back(t);
+    }
+    // The skim stops at the start of a window in text, or at a tag's '<':
+    // cut short at many places, it shows where it thinks text is.
+    for (int cut = 0; cut < 24; ++cut) {
+      std::size_t end = cut == 0 ? page.size() : rng() % (page.size() + 1);
+      long stopAt = -1;
+      for (ScanKernel kernel : AvailableScanKernels()) {
+        SelectScanKernel(kernel);
+        long at = SkimTags(page.data(), page.data() + end) - page.data();
+        if (stopAt < 0) stopAt = at;
+        ASSERT_EQ(at, stopAt) << "kernel " << int(kernel) << " " << page;
+      }
+      auto at = static_cast<std::uint64_t>(stopAt);
+      for (const HtmlToken& t : tokens) {
+        if (t.start >= at) break;
+        bool inText = t.kind == HtmlToken::Kind::kText;
+        ASSERT_TRUE(inText || t.end <= at)
+            << "inside markup at " << at << " " << page;
+        bool passed = inText ||
+                      (t.kind == HtmlToken::Kind::kStartTag &&
+                       !OpensRawText(t.name, t.nameSize)) ||
+                      (t.kind == HtmlToken::Kind::kEndTag &&
+                       !EndsBody(t.name, t.nameSize));
+        ASSERT_TRUE(passed) << "passed a token at " << t.start << " " << page;
+      }
+    }
+  }
+  SelectScanKernel(chosen);
 }
 
 }  // namespace
