@@ -65,7 +65,9 @@ def write_page(path, rng, lines, size):
                   '<meta name="generator" content="bench">\n</head>\n<body>\n')
         written = 0
         while written < size:
-            chunk = "\n".join(rng.choices(lines, k=512)) + "\n"
+            # Lines are about 60 bytes: a small page takes only as many.
+            count = max(1, min(512, (size - written) // 60))
+            chunk = "\n".join(rng.choices(lines, k=count)) + "\n"
             out.write(chunk)
             written += len(chunk)
         out.write("</body>\n</html>\n")
@@ -89,6 +91,10 @@ def timed(command, cwd, stdin_path=None):
 def interleaved(commands, cwd, runs):
     """Times each (command, stdin) in turn, `runs` rounds after a warm-up.
 
+    A command may come with a third entry, a shell command run untimed before
+    it (and before the disk is synced): the removal of what the run before
+    made, for a fresh build.
+
     A stdin given as a list is used in turn, one entry a run: console
     dialogues that alternate between two templates make every run of the
     tool write every output anew, as after a change of the template.
@@ -104,12 +110,18 @@ def interleaved(commands, cwd, runs):
             return stdin_path[run % len(stdin_path)]
         return stdin_path
 
-    for command, stdin_path in commands:
-        timed(command, cwd, stdin_of(stdin_path, 0))
+    def set_up(entry):
+        if len(entry) > 2:
+            subprocess.run(entry[2], shell=True, cwd=cwd, check=True)
+
+    for entry in commands:
+        set_up(entry)
+        timed(entry[0], cwd, stdin_of(entry[1], 0))
     samples = [([], [], [0]) for _ in commands]
     for run in range(1, runs + 1):
-        for (command, stdin_path), (walls, users, peak) in zip(commands,
-                                                               samples):
+        for entry, (walls, users, peak) in zip(commands, samples):
+            command, stdin_path = entry[0], entry[1]
+            set_up(entry)
             # Each run starts with nothing waiting to be written, so no run
             # pays for the writing the one before it left behind.
             os.sync()
@@ -147,8 +159,8 @@ def site_cases(exe, work, rng, lines, pages, runs, idle, rows):
     """A site of `pages` pages of 4 KiB and a tenth as many other files of
     20 KiB in 50 folders, built with --out: fresh without syncing against
     rsync, fresh and durable against cp and sync, and again unchanged
-    against cp. Each fresh run, the tool's and the reference's alike, starts
-    by removing what the one before made."""
+    against cp. Before each fresh run, the tool's and the reference's alike,
+    what the one before made is removed, untimed."""
     tree = os.path.join(work, "tree")
     site = os.path.join(tree, "site")
     for folder in range(50):
@@ -163,26 +175,25 @@ def site_cases(exe, work, rng, lines, pages, runs, idle, rows):
     shutil.copy(os.path.join(work, "template.html"), tree)
     quiet = exe + " -q "
     (nosync, user, rss), rsync = interleaved([
-        ("rm -rf pub && " + quiet + "--no-sync --out pub template.html site",
-         None),
-        ("rm -rf r && rsync -a -I site/ r/", None)], tree, runs)
+        (quiet + "--no-sync --out pub template.html site", None, "rm -rf pub"),
+        ("rsync -a -I site/ r/", None, "rm -rf r")], tree, runs)
     rows.append(("site, `--out --no-sync` / `rsync -a -I`", nosync,
                  "rsync -a -I", rsync[0], rss - idle))
     (one, _, _), = interleaved([
-        ("rm -rf pub && " + quiet + "-j 1 --no-sync --out pub template.html "
-         "site", None)], tree, runs)
+        (quiet + "-j 1 --no-sync --out pub template.html site", None,
+         "rm -rf pub")], tree, runs)
     rows.append(("site, `-j 1 --out --no-sync` / `rsync -a -I`", one,
                  "rsync -a -I", rsync[0], None))
     (durable, _, rss), cp = interleaved([
-        ("rm -rf pub && " + quiet + "--out pub template.html site", None),
-        ("rm -rf c && cp -r site c && sync -f c", None)], tree, runs)
+        (quiet + "--out pub template.html site", None, "rm -rf pub"),
+        ("cp -r site c && sync -f c", None, "rm -rf c")], tree, runs)
     rows.append(("site, `--out` durable / `cp -r` + `sync -f`", durable,
                  "cp -r + sync -f", cp[0], rss - idle))
     subprocess.run(quiet + "--out pub template.html site", shell=True,
                    cwd=tree, check=True)
     (again, _, rss), cp = interleaved([
         (quiet + "--out pub template.html site", None),
-        ("rm -rf c && cp -r site c", None)], tree, runs)
+        ("cp -r site c", None, "rm -rf c")], tree, runs)
     rows.append(("site rerun, unchanged / `cp -r`", again, "cp -r", cp[0],
                  rss - idle))
     shutil.rmtree(tree)

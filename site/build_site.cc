@@ -1,6 +1,7 @@
 #include "site/build_site.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <functional>
@@ -179,7 +180,10 @@ bool RemoveBelow(const MergeRun& run, const std::string& root,
 }
 
 // One input of a folder's build: its console lines are held until those of
-// the inputs before it are out.
+// the inputs before it are out. A worker marks it done as it goes, and
+// wakes the thread that says the lines once a run of jobs is done, not
+// for every job: a thread woken for each small file costs more than the
+// file.
 struct Job {
   std::string input;
   OutputPlan plan;
@@ -187,7 +191,7 @@ struct Job {
   ConsoleCapture console;
   MergeOutcome outcome = MergeOutcome::kNotWritten;
   MergeTally tally;  // what this input added
-  bool done = false;
+  std::atomic<bool> done{false};
 };
 
 void DoJob(MergeRun& run, const std::string& templateName, Job& job) {
@@ -226,12 +230,14 @@ void Work(const MergeRun& settings, const std::string& templateName,
   std::size_t at = 0, end = 0;  // the run of jobs taken
   for (;;) {
     Job* job = nullptr;
+    bool newRun = false;
     {
       std::lock_guard<std::mutex> guard(queue->lock);
       if (at == end && queue->next < queue->jobs->size()) {
         at = queue->next;
         end = std::min(queue->jobs->size(), at + queue->run);
         queue->next = end;
+        newRun = true;
       }
       if (at < end && !(run.atMenu && ConsoleGone())) {
         job = &(*queue->jobs)[at++];
@@ -239,9 +245,11 @@ void Work(const MergeRun& settings, const std::string& templateName,
     }
     if (job == nullptr) break;
     if (held != nullptr) {
-      std::lock_guard<std::mutex> guard(queue->lock);
-      held->done = true;
-      queue->finished.notify_all();
+      held->done.store(true, std::memory_order_release);
+      if (newRun) {
+        std::lock_guard<std::mutex> guard(queue->lock);
+        queue->finished.notify_all();
+      }
     }
     CaptureConsole(&job->console);
     DoJob(run, templateName, *job);
@@ -254,8 +262,8 @@ void Work(const MergeRun& settings, const std::string& templateName,
   CaptureConsole(nullptr);
   std::lock_guard<std::mutex> guard(queue->lock);
   if (held != nullptr) {
-    held->done = true;
     if (!written) held->outcome = MergeOutcome::kNotWritten;
+    held->done.store(true, std::memory_order_release);
   }
   --queue->working;
   queue->finished.notify_all();
@@ -309,9 +317,10 @@ bool RunJobs(MergeRun& run, const std::string& templateName,
     Job& job = (*jobs)[i];
     {
       std::unique_lock<std::mutex> guard(queue.lock);
-      queue.finished.wait(guard,
-                          [&] { return job.done || queue.working == 0; });
-      if (!job.done) break;
+      queue.finished.wait(guard, [&] {
+        return job.done.load(std::memory_order_acquire) || queue.working == 0;
+      });
+      if (!job.done.load(std::memory_order_acquire)) break;
     }
     progress->At(i, job.input);
     ReplayConsole(&job.console);
