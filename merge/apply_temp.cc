@@ -5,7 +5,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -662,19 +664,14 @@ Findings MergePages(Source& templ, Source& input, Sink& out) {
   return found;
 }
 
-MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
-                       const std::string& inputName,
-                       const FileIdentity* alsoReading,
-                       const OutputPlan* plan) {
-  // The template is read afresh for every page, so a page never gets a
-  // frame the file no longer holds.
-  FileIdentity templId;
-  FileHandle templFile = OpenPage(run, templateName, &templId);
-  if (!templFile.valid()) return MergeOutcome::kNotOpened;
-  // The layout mode only streams the template, and reads the page and
-  // both files again: small blocks keep its memory as low as the others'.
-  Source templ(std::move(templFile), Decoder(TEXT_MODE_FILES, false),
-               run.mode.layout ? kSmallBlockSize : kBlockSize);
+namespace {
+
+// Merges the open template (`templId` its identity) with the input.
+MergeOutcome MergeWithTemplate(MergeRun& run, const std::string& templateName,
+                               Source& templ, const FileIdentity& templId,
+                               const std::string& inputName,
+                               const FileIdentity* alsoReading,
+                               const OutputPlan* plan) {
   HtmlTokenizer templTokens(templ, true);
   TemplateFrame frame;
   if (run.mode.html &&
@@ -690,6 +687,78 @@ MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
   PageNames names{templateName, inputName};
   return MergeSources(run, {names, templTokens, templ, input, reading}, frame,
                       plan != nullptr ? *plan : PlanOutput(run, inputName));
+}
+
+// The template as the page before read it, when its file has not changed
+// since: a page never gets a frame the file no longer holds.
+bool KeptIsCurrent(const MergeRun& run, const std::string& templateName) {
+  return !run.kept.name.empty() && run.kept.name == templateName &&
+         SameState(run.kept.state, StateOfFile(templateName));
+}
+
+// Opens the template of a merge: nothing to open when the one kept in
+// memory is current; else its file, which is read whole and kept when it is
+// settled and small, as templates are (the layout mode reads its template
+// again by name, and keeps none). False, said, when it cannot be opened.
+bool OpenTemplate(MergeRun& run, const std::string& templateName,
+                  FileHandle* file, FileIdentity* id) {
+  if (!run.mode.layout && KeptIsCurrent(run, templateName)) {
+    *id = run.kept.state.id;
+    return true;
+  }
+  FileState state;
+  *file = OpenForReading(templateName, id, &state);
+  if (!file->valid()) {
+    run.SayFailure("Could not open ", templateName, ErrorText(errno));
+    return false;
+  }
+  if (run.mode.layout || !state.known || !state.settled ||
+      state.size > kSmallBlockSize) {
+    return true;
+  }
+  Source whole(std::move(*file));
+  std::string bytes;
+  for (std::string_view ahead = Ahead(whole); !ahead.empty();
+       ahead = Ahead(whole)) {
+    bytes.append(ahead);
+    Skip(whole, ahead.size());
+  }
+  if (whole.readError() || bytes.size() != state.size) {
+    // Read as any template, so that what went wrong is said where it is met.
+    run.kept = KeptTemplate();
+    *file = OpenPage(run, templateName, id);
+    return file->valid();
+  }
+  run.kept = {templateName, state, std::move(bytes)};
+  return true;
+}
+
+}  // namespace
+
+MergeOutcome MergeFile(MergeRun& run, const std::string& templateName,
+                       const std::string& inputName,
+                       const FileIdentity* alsoReading,
+                       const OutputPlan* plan) {
+  // The template is read afresh for every page, unless the one kept from
+  // the page before is its current content.
+  FileIdentity templId;
+  FileHandle templFile;
+  if (!OpenTemplate(run, templateName, &templFile, &templId)) {
+    return MergeOutcome::kNotOpened;
+  }
+  std::optional<Source> templ;
+  std::stringbuf keptBytes;
+  if (templFile.valid()) {
+    // The layout mode only streams the template, and reads the page and
+    // both files again: small blocks keep its memory as low as the others'.
+    templ.emplace(std::move(templFile), Decoder(TEXT_MODE_FILES, false),
+                  run.mode.layout ? kSmallBlockSize : kBlockSize);
+  } else {
+    keptBytes.str(run.kept.bytes);
+    templ.emplace(&keptBytes);
+  }
+  return MergeWithTemplate(run, templateName, *templ, templId, inputName,
+                           alsoReading, plan);
 }
 
 MergeOutcome CopyFile(MergeRun& run, const std::string& inputName,

@@ -54,10 +54,19 @@ struct MergeTally {
 // What the merges of one run share, owned by the run: how they behave,
 // what they found, and the templates already warned about, whose warnings
 // are given once a run.
+// A template kept in memory between the pages of a run, while its file is
+// settled, unchanged and small.
+struct KeptTemplate {
+  std::string name;
+  FileState state;
+  std::string bytes;
+};
+
 struct MergeRun {
   MergeMode mode;
   MergeTally tally;
   std::set<std::string> templatesWarned;
+  KeptTemplate kept;
   // Every failure is also said on standard error with its reason (the
   // command line).
   bool reasons = false;

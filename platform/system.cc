@@ -101,3 +101,9 @@ std::string FolderOf(const std::string& path) {
   while (end > 0 && !IsSeparator(path[end - 1])) --end;
   return path.substr(0, end);
 }
+
+bool SameState(const FileState& a, const FileState& b) {
+  return a.known && b.known && a.id.device == b.id.device &&
+         a.id.index == b.id.index && a.size == b.size &&
+         a.modified == b.modified && a.changed == b.changed;
+}

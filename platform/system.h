@@ -102,6 +102,30 @@ class FileHandle {
 // identity.
 FileHandle OpenForReading(const std::string& name, FileIdentity* id);
 
+// What tells whether a file has changed since it was looked at: its
+// identity, size and times. `known` is false where the system does not
+// tell them cheaply (Windows). `settled`: the file last changed long enough
+// ago that any change from now on shows in its times, however coarse.
+struct FileState {
+  FileIdentity id;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // nanoseconds
+  std::int64_t changed = 0;
+  bool known = false;
+  bool settled = false;
+};
+
+// True when both states are known and the same.
+bool SameState(const FileState& a, const FileState& b);
+
+// OpenForReading, filling *state too.
+FileHandle OpenForReading(const std::string& name, FileIdentity* id,
+                          FileState* state);
+
+// The state of the file `name` leads to; not known when it cannot be looked
+// at.
+FileState StateOfFile(const std::string& name);
+
 // The error a file that is no regular file gives when it is opened to be
 // read (errno is set to it; a folder gives EISDIR).
 constexpr int kNotRegularFile = 1 << 20;

@@ -82,15 +82,22 @@ void RemoveTempsAndDie(int sig) {
 // and the handler's notes of their names come and go together: a signal that
 // arrives meanwhile is delivered when the hold ends, and the handler then
 // removes whatever exists.
+// True in a thread that holds the stop signals for good (a worker): it
+// need not hold them again around each step.
+thread_local bool stopsHeldForGood = false;
+
 class SignalsHeld {
  public:
   SignalsHeld() {
+    if (stopsHeldForGood) return;
     sigset_t stops;
     sigemptyset(&stops);
     for (int sig : kStopSignals) sigaddset(&stops, sig);
     pthread_sigmask(SIG_BLOCK, &stops, &previous_);
   }
-  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  ~SignalsHeld() {
+    if (!stopsHeldForGood) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
@@ -203,7 +210,43 @@ std::string NameFromBytes(std::string bytes) { return bytes; }
 
 bool IsSeparator(char c) { return c == '/'; }
 
+namespace {
+
+FileState StateOfStat(const struct stat& st) {
+  auto ns = [](const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  };
+  FileState state;
+  state.id = IdentityOfStat(st);
+  state.size = static_cast<std::uint64_t>(st.st_size);
+  state.modified = ns(st.st_mtim);
+  state.changed = ns(st.st_ctim);
+  state.known = true;
+  // Some file systems keep times to the second or two: a file changed
+  // within the last few seconds may change again with the same times.
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  state.settled = ns(now) - state.changed >= std::int64_t{3} * 1000000000;
+  return state;
+}
+
+}  // namespace
+
 FileHandle OpenForReading(const std::string& name, FileIdentity* id) {
+  return OpenForReading(name, id, nullptr);
+}
+
+FileState StateOfFile(const std::string& name) {
+  struct stat st;
+  if (HoldsZeroByte(name) || stat(name.c_str(), &st) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return FileState();
+  }
+  return StateOfStat(st);
+}
+
+FileHandle OpenForReading(const std::string& name, FileIdentity* id,
+                          FileState* state) {
   if (HoldsZeroByte(name)) return FileHandle();
   int fd = OpenRetrying(name.c_str(), kReadFlags, 0);
   if (fd < 0) return FileHandle();
@@ -218,6 +261,7 @@ FileHandle OpenForReading(const std::string& name, FileIdentity* id) {
     return FileHandle();
   }
   if (id != nullptr) *id = IdentityOfStat(st);
+  if (state != nullptr) *state = StateOfStat(st);
   return file;
 }
 
@@ -518,6 +562,7 @@ void HoldStopSignals() {
   sigemptyset(&stops);
   for (int sig : kStopSignals) sigaddset(&stops, sig);
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  stopsHeldForGood = true;
 }
 
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -230,6 +230,16 @@ FileHandle OpenForReading(const std::string& name, FileIdentity* id) {
   return FileHandle(fd);
 }
 
+// Windows tells a file's times only through a handle of its own: the state
+// is left unknown, and a file is read again each time.
+FileHandle OpenForReading(const std::string& name, FileIdentity* id,
+                          FileState* state) {
+  if (state != nullptr) *state = FileState();
+  return OpenForReading(name, id);
+}
+
+FileState StateOfFile(const std::string&) { return FileState(); }
+
 std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
   return _read(fd, data, static_cast<unsigned int>(size));
 }

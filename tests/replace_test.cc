@@ -331,14 +331,15 @@ TEST_F(Replace, LinksAreFollowedAndModesKept) {
 }
 
 TEST_F(Replace, TemplateChangedBetweenPagesIsReadAfresh) {
-  // The template is read afresh for every page: a change of the same size,
-  // with its time set back, shows at the next page.
+  // The template is read afresh for every page, or kept between pages while
+  // its file is settled and unchanged: a change of the same size, with its
+  // time set back, shows at the next page.
   const std::string changed =
       std::string(kTemplate).replace(kTemplate.find("white"), 5, "black");
   WriteFile("t2.html", changed);
   ProgramRun run = RunCommand(
       std::string(
-          "bash -c 'touch -d 2001-01-01 t.html t2.html; sleep 1.1; mkfifo "
+          "bash -c 'touch -d 2001-01-01 t.html t2.html; sleep 3.1; mkfifo "
           "console; ") +
           TEMBRIX_EXE +
           " < console > /dev/null & exec 3> console; echo \"a t.html "
