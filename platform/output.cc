@@ -103,21 +103,24 @@ struct GroupFolder {
   bool movedInto = false;
 };
 
+// The folder of that name among `folders`, opened and its file system
+// flushed (once for all the folders on it, in `flushed`) when it is new.
 GroupFolder& FolderNamed(std::vector<GroupFolder>& folders,
-                         const std::string& name) {
+                         const std::string& name,
+                         std::vector<std::uint64_t>* flushed) {
   for (GroupFolder& folder : folders) {
     if (folder.name == name) return folder;
   }
   folders.emplace_back();
   GroupFolder& folder = folders.back();
   folder.name = name;
-  folder.ready =
-      SyncFileSystemOf(name) && OpenFolderToFlush(name, &folder.handle);
+  folder.ready = OpenFolderToFlush(name, &folder.handle) &&
+                 SyncFileSystemOf(folder.handle, flushed);
   folder.error = errno;
   return folder;
 }
 
-// Flushes the waiting pages with one call per folder, moves them in order,
+// Flushes the waiting pages with one call per file system, moves them in order,
 // then flushes each folder the moves went into. A page the flush or its
 // move fails for keeps the earlier page; a page whose folder could not be
 // flushed after its move is in place but may not outlast a power cut. Both
@@ -127,9 +130,13 @@ void CommitGroup() {
   std::vector<GroupFolder> folders;
   folders.reserve(group.waiting.size());
   std::vector<std::size_t> into(group.waiting.size());
+  // Every page of the group was written before the first flush: one flush
+  // of a file system holds them all.
+  std::vector<std::uint64_t> flushed;
   for (std::size_t i = 0; i < group.waiting.size(); ++i) {
     const Waiting& page = group.waiting[i];
-    GroupFolder& folder = FolderNamed(folders, FolderOf(page.tempName));
+    GroupFolder& folder =
+        FolderNamed(folders, FolderOf(page.tempName), &flushed);
     into[i] = static_cast<std::size_t>(&folder - folders.data());
     int error = folder.error;
     if (folder.ready && PutInPlace(page.tempName, page.finalName, true)) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/system.h"
 
@@ -96,10 +97,12 @@ void RemoveStaleTemps(const std::string& folder);
 // Removes a temporary file and drops the stop handler's note of it.
 void RemoveTemp(const std::string& tempName);
 
-// Flushes to the disk every file written on the file system that holds
-// `folder` (empty: the current folder), in one call. True at once where
-// each file is flushed as it is closed (Windows).
-bool SyncFileSystemOf(const std::string& folder);
+// Flushes to the disk every file written on the file system that holds the
+// open `folder`, in one call, unless that file system is among *flushed
+// already; it is added when flushed. True at once where each file is
+// flushed as it is closed (Windows).
+bool SyncFileSystemOf(const FileHandle& folder,
+                      std::vector<std::uint64_t>* flushed);
 
 // Opens `folder` so that the renames into it can be flushed to the disk
 // after them (FlushFolder); false, with errno set, when it cannot be

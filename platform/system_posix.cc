@@ -453,16 +453,21 @@ void RemoveTemp(const std::string& tempName) {
   Forget(tempName);
 }
 
-bool SyncFileSystemOf(const std::string& folder) {
+bool SyncFileSystemOf(const FileHandle& folder,
+                      std::vector<std::uint64_t>* flushed) {
+  struct stat st;
+  if (fstat(folder.get(), &st) != 0) return false;
+  auto device = static_cast<std::uint64_t>(st.st_dev);
+  if (std::find(flushed->begin(), flushed->end(), device) != flushed->end()) {
+    return true;
+  }
 #ifdef __linux__
-  FileHandle dir(OpenFolder(folder));
-  if (!dir.valid()) return false;
-  return Retrying([&] { return syncfs(dir.get()); }) == 0;
+  if (Retrying([&] { return syncfs(folder.get()); }) != 0) return false;
 #else
-  (void)folder;
   sync();  // waits for the writes on the systems where syncfs is missing
-  return true;
 #endif
+  flushed->push_back(device);
+  return true;
 }
 
 bool OpenFolderToFlush(const std::string& folder, FileHandle* handle) {

@@ -377,7 +377,9 @@ void RemoveTemp(const std::string& tempName) {
   tempPath[0] = L'\0';
 }
 
-bool SyncFileSystemOf(const std::string&) { return true; }
+bool SyncFileSystemOf(const FileHandle&, std::vector<std::uint64_t>*) {
+  return true;
+}
 
 bool OpenFolderToFlush(const std::string&, FileHandle* handle) {
   *handle = FileHandle();
