@@ -25,21 +25,29 @@ inline char LowerAscii(int c) {
 }
 
 // What a byte is to the reader of a tag, as bits: the classes that end a
-// name, an attribute's name or an unquoted value, looked up in one table.
+// name, an attribute's name or an unquoted value, and those the scanner's
+// plain kernel masks for the HTML copy, looked up in one table.
 enum TagByte : unsigned char {
   kBlankByte = 1,
   kSlashByte = 2,
   kEqualsByte = 4,
   kGreaterByte = 8,
+  kLessByte = 16,
+  kDoubleQuoteByte = 32,
+  kSingleQuoteByte = 64,
+  kLetterByte = 128,
 };
 
 struct TagByteTable {
   unsigned char of[256] = {};
   constexpr TagByteTable() {
     for (int c = 0; c < 256; ++c) {
+      bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
       of[c] = static_cast<unsigned char>(
           (IsHtmlBlank(c) ? kBlankByte : 0) | (c == '/' ? kSlashByte : 0) |
-          (c == '=' ? kEqualsByte : 0) | (c == '>' ? kGreaterByte : 0));
+          (c == '=' ? kEqualsByte : 0) | (c == '>' ? kGreaterByte : 0) |
+          (c == '<' ? kLessByte : 0) | (c == '"' ? kDoubleQuoteByte : 0) |
+          (c == '\'' ? kSingleQuoteByte : 0) | (letter ? kLetterByte : 0));
     }
   }
 };

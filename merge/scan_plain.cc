@@ -88,47 +88,12 @@ std::size_t FindNameEndPlain(const char* data, std::size_t size) {
   return PlainNameEnd(data, data + size) - data;
 }
 
-namespace {
-
-// The classes of a byte for the HTML copy's masks, a bit each.
-enum : unsigned char {
-  kLt = 1,
-  kGt = 2,
-  kDouble = 4,
-  kSingle = 8,
-  kEquals = 16,
-  kSlash = 32,
-  kBlank = 64,
-  kLetter = 128,
-};
-
-struct TagClassTable {
-  unsigned char of[256] = {};
-  constexpr TagClassTable() {
-    of['<'] = kLt;
-    of['>'] = kGt;
-    of['"'] = kDouble;
-    of['\''] = kSingle;
-    of['='] = kEquals;
-    of['/'] = kSlash;
-    for (char c : {' ', '\t', '\n', '\f', '\r'})
-      of[static_cast<int>(c)] = kBlank;
-    for (int c = 'a'; c <= 'z'; ++c) of[c] = of[c - 'a' + 'A'] = kLetter;
-  }
-};
-
-inline constexpr TagClassTable kTagClasses;
-
-}  // namespace
-
 void PlainTagMasks(const char* data, int windows, TagMasks* out) {
   for (int w = 0; w < windows; ++w, data += 64) {
     // The classes of the 64 bytes, then each class's bit of eight bytes
     // gathered into one byte by a multiplication.
     unsigned char classes[64];
-    for (int i = 0; i < 64; ++i) {
-      classes[i] = kTagClasses.of[static_cast<unsigned char>(data[i])];
-    }
+    for (int i = 0; i < 64; ++i) classes[i] = TagByteOf(data[i]);
     std::uint64_t bits[8] = {};
     for (int g = 0; g < 8; ++g) {
       std::uint64_t x;
@@ -138,14 +103,17 @@ void PlainTagMasks(const char* data, int windows, TagMasks* out) {
         bits[k] |= ((ones * 0x0102040810204080) >> 56) << (8 * g);
       }
     }
+    auto of = [&bits](unsigned char tagByte) {
+      return bits[__builtin_ctz(tagByte)];
+    };
     TagMasks& m = out[w];
-    m.lt = bits[0];
-    m.gt = bits[1];
-    m.double_ = bits[2];
-    m.single = bits[3];
-    m.equals = bits[4];
-    m.slash = bits[5];
-    m.spaces = bits[6] | bits[5];
-    m.letters = bits[7];
+    m.lt = of(kLessByte);
+    m.gt = of(kGreaterByte);
+    m.double_ = of(kDoubleQuoteByte);
+    m.single = of(kSingleQuoteByte);
+    m.equals = of(kEqualsByte);
+    m.slash = of(kSlashByte);
+    m.spaces = of(kBlankByte) | m.slash;
+    m.letters = of(kLetterByte);
   }
 }
