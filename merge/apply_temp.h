@@ -51,9 +51,6 @@ struct MergeTally {
   int warned = 0;
 };
 
-// What the merges of one run share, owned by the run: how they behave,
-// what they found, and the templates already warned about, whose warnings
-// are given once a run.
 // A template kept in memory between the pages of a run, while its file is
 // settled, unchanged and small.
 struct KeptTemplate {
@@ -62,6 +59,9 @@ struct KeptTemplate {
   std::string bytes;
 };
 
+// What the merges of one run share, owned by the run: how they behave,
+// what they found, the templates already warned about, whose warnings are
+// given once a run, and the template kept between pages.
 struct MergeRun {
   MergeMode mode;
   MergeTally tally;

@@ -120,8 +120,8 @@ GroupFolder& FolderNamed(std::vector<GroupFolder>& folders,
   return folder;
 }
 
-// Flushes the waiting pages with one call per file system, moves them in order,
-// then flushes each folder the moves went into. A page the flush or its
+// Flushes the waiting pages with one call per file system, moves them in
+// order, then flushes each folder the moves went into. A page the flush or its
 // move fails for keeps the earlier page; a page whose folder could not be
 // flushed after its move is in place but may not outlast a power cut. Both
 // are handed back to be said.

@@ -78,14 +78,14 @@ void RemoveTempsAndDie(int sig) {
   std::raise(sig);
 }
 
-// Holds the stop signals back for its lifetime, so that the temporary files
-// and the handler's notes of their names come and go together: a signal that
-// arrives meanwhile is delivered when the hold ends, and the handler then
-// removes whatever exists.
 // True in a thread that holds the stop signals for good (a worker): it
 // need not hold them again around each step.
 thread_local bool stopsHeldForGood = false;
 
+// Holds the stop signals back for its lifetime, so that the temporary files
+// and the handler's notes of their names come and go together: a signal that
+// arrives meanwhile is delivered when the hold ends, and the handler then
+// removes whatever exists.
 class SignalsHeld {
  public:
   SignalsHeld() {
