@@ -16,7 +16,7 @@ constexpr bool IsHtmlBlank(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
-inline bool IsAsciiLetter(int c) {
+constexpr bool IsAsciiLetter(int c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
@@ -42,12 +42,12 @@ struct TagByteTable {
   unsigned char of[256] = {};
   constexpr TagByteTable() {
     for (int c = 0; c < 256; ++c) {
-      bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
       of[c] = static_cast<unsigned char>(
           (IsHtmlBlank(c) ? kBlankByte : 0) | (c == '/' ? kSlashByte : 0) |
           (c == '=' ? kEqualsByte : 0) | (c == '>' ? kGreaterByte : 0) |
           (c == '<' ? kLessByte : 0) | (c == '"' ? kDoubleQuoteByte : 0) |
-          (c == '\'' ? kSingleQuoteByte : 0) | (letter ? kLetterByte : 0));
+          (c == '\'' ? kSingleQuoteByte : 0) |
+          (IsAsciiLetter(c) ? kLetterByte : 0));
     }
   }
 };
