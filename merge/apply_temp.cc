@@ -598,6 +598,7 @@ MergeOutcome MergeSources(MergeRun& run, const MergeFiles& files,
   bool whole = templWhole && inputWhole;
   bool done =
       FinishOutput(run, out, outputName, opened, whole, whole, othersWritten);
+  run.tally.untouched += done && out.untouched();
   Report(run, found, names.templ, names.input);
   return done ? MergeOutcome::kWritten : MergeOutcome::kNotWritten;
 }
@@ -777,6 +778,7 @@ MergeOutcome CopyFile(MergeRun& run, const std::string& inputName,
   bool whole = ReadWhole(run, in, inputName);
   bool done = FinishOutput(run, out, plan.name, opened, whole, opened && whole,
                            othersWritten);
+  run.tally.untouched += done && out.untouched();
   if (done && !run.quiet && !run.mode.checkOnly) {
     WriteLine("Copied " + ShownName(inputName) + " to " + ShownName(plan.name));
   }

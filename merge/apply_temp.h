@@ -49,6 +49,7 @@ struct MergeTally {
   int pages = 0;
   int lostContent = 0;
   int warned = 0;
+  int untouched = 0;  // outputs that already held what was merged
 };
 
 // A template kept in memory between the pages of a run, while its file is

@@ -295,6 +295,7 @@ bool Sink::Finish(bool keep) {
     // Unchanged, or cut short by a read error: the earlier page stays.
     if (!keep || EarlierPageEnds()) {
       StopComparing();
+      untouched_ = keep && !failed_;
       return !failed_;
     }
     Diverge();

@@ -69,6 +69,9 @@ class Sink {
 
   // Why the sink failed (errno), once it has.
   int error() const { return error_; }
+  // True once Finish has found the earlier page holding the merged bytes
+  // and left it as it was.
+  bool untouched() const { return untouched_; }
 
  private:
   // Marks the sink failed for the reason `error`, the first one kept.
@@ -101,6 +104,7 @@ class Sink {
   std::uint64_t written_ = 0;         // bytes written to the file so far
   std::uint64_t writeback_ = 0;  // bytes whose writing to the disk has begun
   bool failed_ = false;  // a write went wrong; sticky, nothing more is written
+  bool untouched_ = false;
   int error_ = 0;
 };
 

@@ -126,6 +126,17 @@ FileHandle OpenForReading(const std::string& name, FileIdentity* id,
 // at.
 FileState StateOfFile(const std::string& name);
 
+// The folder that keeps this user's records of earlier site builds
+// ($XDG_CACHE_HOME/tembrix, else ~/.cache/tembrix), made when missing; empty
+// where there is none, and on systems that do not tell file states cheaply
+// (Windows), where a record could not be checked.
+std::string RecordFolder();
+
+// Replaces the file `name` with `bytes` through a temporary file beside it,
+// without flushing to the disk: for a file that may be lost but must never
+// be read half written. False on any error, the earlier file left.
+bool ReplaceSmallFile(const std::string& name, const std::string& bytes);
+
 // The error a file that is no regular file gives when it is opened to be
 // read (errno is set to it; a folder gives EISDIR).
 constexpr int kNotRegularFile = 1 << 20;
@@ -152,6 +163,25 @@ bool SeekFile(int fd, std::uint64_t offset);
 enum class PathKind { kMissing, kFile, kFolder, kOther };
 PathKind KindOfPath(const std::string& path, bool* link = nullptr,
                     FileIdentity* id = nullptr);
+
+// StateOfFile, quicker for a file in the folder this thread looked in last,
+// which it keeps open for the next look.
+FileState StateOfFileNear(const std::string& name);
+
+// KindOfPath, filling *state with the state of what the path leads to
+// (known only where the system tells it cheaply).
+PathKind LookAtPath(const std::string& path, bool* link, FileState* state);
+
+// What ListFolder gives with each name's LookAtPath (`kind`, `link`,
+// `state`), looked at from the folder itself, which is quicker than by the
+// whole path.
+struct FoundEntry {
+  std::string name;
+  PathKind kind = PathKind::kMissing;
+  bool link = false;
+  FileState state;
+};
+bool LookInFolder(const std::string& path, std::vector<FoundEntry>* entries);
 
 // The names in the folder `path`, "." and ".." left out, in no order;
 // false, with errno set, when the folder cannot be read.

@@ -245,6 +245,36 @@ FileState StateOfFile(const std::string& name) {
   return StateOfStat(st);
 }
 
+FileState StateOfFileNear(const std::string& name) {
+  // The folder looked in last, open, on each thread.
+  struct Near {
+    std::string folder;
+    FileHandle handle;
+  };
+  thread_local Near near;
+  std::size_t cut = name.rfind('/');
+  if (HoldsZeroByte(name) || cut == std::string::npos || cut == 0 ||
+      cut + 1 == name.size()) {
+    return StateOfFile(name);
+  }
+  if (name.compare(0, cut, near.folder) != 0 || near.folder.size() != cut ||
+      !near.handle.valid()) {
+    near.folder = name.substr(0, cut);
+    near.handle = FileHandle(
+        OpenRetrying(near.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
+    if (!near.handle.valid()) {
+      near.folder.clear();
+      return StateOfFile(name);
+    }
+  }
+  struct stat st;
+  if (fstatat(near.handle.get(), name.c_str() + cut + 1, &st, 0) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return FileState();
+  }
+  return StateOfStat(st);
+}
+
 FileHandle OpenForReading(const std::string& name, FileIdentity* id,
                           FileState* state) {
   if (HoldsZeroByte(name)) return FileHandle();
@@ -480,20 +510,67 @@ bool FlushFolder(const FileHandle& folder) {
   return !folder.valid() || Retrying([&] { return fsync(folder.get()); }) == 0;
 }
 
-PathKind KindOfPath(const std::string& path, bool* link, FileIdentity* id) {
+namespace {
+
+// LookAtPath of `name` in the open folder `dir` (AT_FDCWD: a path).
+PathKind LookAt(int dir, const char* name, bool* link, FileState* state) {
   struct stat st;
-  if (HoldsZeroByte(path) || lstat(path.c_str(), &st) != 0) {
-    if (link != nullptr) *link = false;
+  *link = false;
+  *state = FileState();
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return PathKind::kMissing;
   }
-  if (link != nullptr) *link = S_ISLNK(st.st_mode);
-  if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) {
-    return PathKind::kMissing;
-  }
-  if (id != nullptr) *id = IdentityOfStat(st);
+  *link = S_ISLNK(st.st_mode);
+  if (*link && fstatat(dir, name, &st, 0) != 0) return PathKind::kMissing;
+  *state = StateOfStat(st);
   return S_ISREG(st.st_mode)   ? PathKind::kFile
          : S_ISDIR(st.st_mode) ? PathKind::kFolder
                                : PathKind::kOther;
+}
+
+}  // namespace
+
+PathKind LookAtPath(const std::string& path, bool* link, FileState* state) {
+  if (HoldsZeroByte(path)) {
+    *link = false;
+    *state = FileState();
+    return PathKind::kMissing;
+  }
+  return LookAt(AT_FDCWD, path.c_str(), link, state);
+}
+
+bool LookInFolder(const std::string& path, std::vector<FoundEntry>* entries) {
+  entries->clear();
+  if (HoldsZeroByte(path)) {
+    errno = ENOENT;
+    return false;
+  }
+  DIR* dir = opendir(path.empty() ? "." : path.c_str());
+  if (dir == nullptr) return false;
+  errno = 0;
+  while (const dirent* found = readdir(dir)) {
+    if (std::strcmp(found->d_name, ".") != 0 &&
+        std::strcmp(found->d_name, "..") != 0) {
+      entries->emplace_back();
+      FoundEntry& entry = entries->back();
+      entry.name = found->d_name;
+      entry.kind = LookAt(dirfd(dir), found->d_name, &entry.link, &entry.state);
+    }
+    errno = 0;
+  }
+  int error = errno;
+  closedir(dir);
+  errno = error;
+  return error == 0;
+}
+
+PathKind KindOfPath(const std::string& path, bool* link, FileIdentity* id) {
+  bool isLink = false;
+  FileState state;
+  PathKind kind = LookAtPath(path, &isLink, &state);
+  if (link != nullptr) *link = isLink;
+  if (id != nullptr && kind != PathKind::kMissing) *id = state.id;
+  return kind;
 }
 
 bool ListFolder(const std::string& path, std::vector<std::string>* names) {
@@ -517,6 +594,36 @@ bool MakeFolder(const std::string& path) {
   int error = errno;
   if (error == EEXIST && KindOfPath(path) == PathKind::kFolder) return true;
   errno = error == EEXIST ? ENOTDIR : error;
+  return false;
+}
+
+std::string RecordFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  std::string folder;
+  if (cache != nullptr && cache[0] == '/') {
+    folder = cache;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return "";
+    folder = std::string(home) + "/.cache";
+  }
+  // Made for this user alone: the record names the files of a site.
+  ::mkdir(folder.c_str(), 0700);
+  folder += "/tembrix";
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return "";
+  return KindOfPath(folder) == PathKind::kFolder ? folder : "";
+}
+
+bool ReplaceSmallFile(const std::string& name, const std::string& bytes) {
+  if (HoldsZeroByte(name)) return false;
+  const std::string temp = name + ".new" + std::to_string(::getpid());
+  int fd =
+      OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool written = WriteAll(fd, bytes.data(), bytes.size());
+  written &= CloseFile(fd);
+  if (written && ::rename(temp.c_str(), name.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
   return false;
 }
 

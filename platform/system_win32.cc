@@ -240,6 +240,12 @@ FileHandle OpenForReading(const std::string& name, FileIdentity* id,
 
 FileState StateOfFile(const std::string&) { return FileState(); }
 
+FileState StateOfFileNear(const std::string&) { return FileState(); }
+
+std::string RecordFolder() { return ""; }
+
+bool ReplaceSmallFile(const std::string&, const std::string&) { return false; }
+
 std::ptrdiff_t ReadBlock(int fd, char* data, std::size_t size) {
   return _read(fd, data, static_cast<unsigned int>(size));
 }
@@ -401,6 +407,26 @@ PathKind KindOfPath(const std::string& path, bool* link, FileIdentity* id) {
   FileIdentity found = IdentityOfPath(wide);
   if (id != nullptr) *id = found;
   return found.known ? PathKind::kFile : PathKind::kOther;
+}
+
+PathKind LookAtPath(const std::string& path, bool* link, FileState* state) {
+  *state = FileState();
+  return KindOfPath(path, link, &state->id);
+}
+
+bool LookInFolder(const std::string& path, std::vector<FoundEntry>* entries) {
+  entries->clear();
+  std::vector<std::string> names;
+  if (!ListFolder(path, &names)) return false;
+  std::string folder = path;
+  if (!folder.empty() && !IsSeparator(folder.back())) folder += '\\';
+  for (std::string& name : names) {
+    entries->emplace_back();
+    FoundEntry& entry = entries->back();
+    entry.kind = LookAtPath(folder + name, &entry.link, &entry.state);
+    entry.name = std::move(name);
+  }
+  return true;
 }
 
 bool ListFolder(const std::string& path, std::vector<std::string>* names) {
