@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -15,6 +16,7 @@
 
 #include "platform/output.h"
 #include "platform/text.h"
+#include "site/build_record.h"
 
 namespace {
 
@@ -27,32 +29,56 @@ std::string Below(const std::string& folder, const std::string& path) {
   return full;
 }
 
+// Adds the files below `rel` in `folder` to *files, walking its folders,
+// or, when `later` is given, naming them there to be walked apart.
 void Collect(const std::string& folder, const std::string& rel,
              bool (*skip)(const std::string&, const FileIdentity&, bool,
                           const void*),
-             const void* data, std::vector<std::string>* paths,
-             Unreadable* unreadable) {
-  std::vector<std::string> names;
+             const void* data, const std::string& alsoBelow,
+             std::vector<SiteFile>* files, Unreadable* unreadable,
+             std::vector<std::string>* later) {
+  std::vector<FoundEntry> entries;
   const std::string here = rel.empty() ? folder : Below(folder, rel);
-  if (!ListFolder(here, &names)) {
+  if (!LookInFolder(here, &entries)) {
     unreadable->push_back({rel, errno});
     return;
   }
-  for (const std::string& name : names) {
-    if (name.empty() || name[0] == '.') continue;
-    std::string path = rel.empty() ? name : rel + "/" + name;
-    std::string full = Below(folder, path);
-    bool link = false;
-    FileIdentity id;
-    PathKind kind = KindOfPath(full, &link, &id);
-    bool isFolder = kind == PathKind::kFolder;
-    if ((isFolder && link) || skip(full, id, isFolder, data)) continue;
-    if (isFolder) {
-      Collect(folder, path, skip, data, paths, unreadable);
+  for (FoundEntry& entry : entries) {
+    if (entry.name.empty() || entry.name[0] == '.') continue;
+    std::string path = rel.empty() ? entry.name : rel + "/" + entry.name;
+    bool isFolder = entry.kind == PathKind::kFolder;
+    if ((isFolder && entry.link) ||
+        skip(isFolder ? Below(folder, path) : std::string(), entry.state.id,
+             isFolder, data)) {
+      continue;
+    }
+    if (isFolder && later != nullptr) {
+      later->push_back(std::move(path));
+    } else if (isFolder) {
+      Collect(folder, path, skip, data, alsoBelow, files, unreadable, nullptr);
     } else {
-      paths->push_back(path);
+      FileState also;
+      if (!alsoBelow.empty()) also = StateOfFileNear(Below(alsoBelow, path));
+      files->push_back({std::move(path), entry.state, also});
     }
   }
+}
+
+bool ByPath(const SiteFile& a, const SiteFile& b) { return a.path < b.path; }
+
+// Calls fn(i) for every i below `count`, on up to `threads` threads at once.
+template <typename Fn>
+void InParallel(std::size_t count, unsigned threads, Fn fn) {
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i; (i = next++) < count;) fn(i);
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < std::min<std::size_t>(threads, count); ++t) {
+    helpers.emplace_back(work);
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
 }
 
 // What a folder's walk leaves out: the template, and the output folder,
@@ -187,21 +213,90 @@ bool RemoveBelow(const MergeRun& run, const std::string& root,
 struct Job {
   std::string input;
   OutputPlan plan;
+  std::string key;      // the output's among the run's
+  bool claims = false;  // the first input of the run to lead to it
   bool page = false;
   ConsoleCapture console;
   MergeOutcome outcome = MergeOutcome::kNotWritten;
   MergeTally tally;  // what this input added
+  // For the record of the build: the states of the input and output as
+  // found, when the output was found current and neither had changed for a
+  // while before.
+  bool passed = false;  // passed over, as the record had it
+  bool current = false;
+  FileState in, out;
   std::atomic<bool> done{false};
 };
 
-void DoJob(MergeRun& run, const std::string& templateName, Job& job) {
+// The record's entry of a job as it stands.
+RecordEntry EntryOf(const Job& job) {
+  return {job.key, job.input, job.plan.depth, job.page, job.in, job.out};
+}
+
+// How long before a file was looked at its last change must lie for every
+// later change to show in its times, on file systems that keep coarse ones.
+constexpr std::int64_t kSettledNanoseconds = std::int64_t{3} * 1000000000;
+
+std::int64_t NowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Says what a merge or copy says of an output that already holds it.
+void SayPassed(const MergeRun& run, const Job& job) {
+  if (run.quiet) return;
+  if (job.page) {
+    WriteText("Successfully opened " + ShownName(job.plan.name) +
+              " (Output file)");
+    WriteLine(" and " + ShownName(job.input) + " (Input file)");
+  } else {
+    WriteLine("Copied " + ShownName(job.input) + " to " +
+              ShownName(job.plan.name));
+  }
+}
+
+// Passes over a job whose output the record holds as current: its lines
+// are held for their turn, and it is done before any worker begins.
+void PassIfCurrent(const MergeRun& run, const BuildRecord& record, Job& job,
+                   std::size_t* at) {
+  const RecordEntry* entry = job.claims ? record.Find(job.key, at) : nullptr;
+  if (entry == nullptr) return;
+  if (!job.out.known) job.out = StateOfFileNear(job.plan.name);
+  if (!BuildRecord::Current(*entry, EntryOf(job))) return;
+  CaptureConsole(&job.console);
+  SayPassed(run, job);
+  CaptureConsole(nullptr);
+  job.outcome = MergeOutcome::kWritten;
+  job.tally.pages = job.page;
+  job.passed = job.current = true;
+  job.done.store(true, std::memory_order_relaxed);
+}
+
+// Merges or copies a job's input; with `recording`, notes whether its output
+// was found current.
+void DoJob(MergeRun& run, const std::string& templateName, Job& job,
+           bool recording) {
   MergeTally before = run.tally;
+  const std::int64_t start = NowNanoseconds();
   job.outcome =
       job.page ? MergeFile(run, templateName, job.input, nullptr, &job.plan)
                : CopyFile(run, job.input, job.plan);
   job.tally.pages = run.tally.pages - before.pages;
   job.tally.lostContent = run.tally.lostContent - before.lostContent;
   job.tally.warned = run.tally.warned - before.warned;
+  // An output found to hold what was merged, said without a warning, and
+  // both files last changed well before they were read: a later change of
+  // either shows in its state.
+  if (recording && job.outcome == MergeOutcome::kWritten &&
+      job.tally.lostContent == 0 && job.tally.warned == 0 &&
+      run.tally.untouched > before.untouched) {
+    job.in = StateOfFile(job.input);
+    job.out = StateOfFile(job.plan.name);
+    job.current = job.in.known && job.out.known &&
+                  job.in.changed <= start - kSettledNanoseconds &&
+                  job.out.changed <= start - kSettledNanoseconds;
+  }
 }
 
 // The jobs shared by the workers of a build, and the next one to take. A
@@ -209,7 +304,8 @@ void DoJob(MergeRun& run, const std::string& templateName, Job& job) {
 // paths share a folder, whose entries the system changes one at a time.
 struct JobQueue {
   std::vector<Job>* jobs;
-  std::size_t next = 1;
+  bool recording = false;
+  std::size_t next = 0;
   std::size_t run = 1;   // jobs taken at once
   unsigned working = 0;  // workers not yet ended
   std::mutex lock;
@@ -233,7 +329,10 @@ void Work(const MergeRun& settings, const std::string& templateName,
     bool newRun = false;
     {
       std::lock_guard<std::mutex> guard(queue->lock);
-      if (at == end && queue->next < queue->jobs->size()) {
+      // What was done before the workers began is passed over.
+      for (;;) {
+        while (at < end && (*queue->jobs)[at].done.load()) ++at;
+        if (at < end || queue->next >= queue->jobs->size()) break;
         at = queue->next;
         end = std::min(queue->jobs->size(), at + queue->run);
         queue->next = end;
@@ -252,7 +351,7 @@ void Work(const MergeRun& settings, const std::string& templateName,
       }
     }
     CaptureConsole(&job->console);
-    DoJob(run, templateName, *job);
+    DoJob(run, templateName, *job, queue->recording);
     CaptureConsole(nullptr);
     held = job;
   }
@@ -271,34 +370,72 @@ void Work(const MergeRun& settings, const std::string& templateName,
 
 // Runs the jobs in order, on as many workers as the run asks for, and says
 // what each said in the order of the jobs. True when all were written.
-bool RunJobs(MergeRun& run, const std::string& templateName,
-             std::vector<Job>* jobs, Progress* progress) {
+// The workers a build may have: as the run asks, else one per core.
+unsigned WorkersOf(const MergeRun& run) {
   unsigned workers = run.jobs > 0 ? static_cast<unsigned>(run.jobs)
                                   : std::thread::hardware_concurrency();
-  if (!PARALLEL_WRITES || workers == 0) workers = 1;
-  workers = static_cast<unsigned>(
-      std::min<std::size_t>(workers, jobs->empty() ? 1 : jobs->size() - 1));
+  return !PARALLEL_WRITES || workers == 0 ? 1 : workers;
+}
+
+// Adds what a job did to the run's count.
+void Count(MergeRun& run, const Job& job) {
+  run.tally.pages += job.tally.pages;
+  run.tally.lostContent += job.tally.lostContent;
+  run.tally.warned += job.tally.warned;
+}
+
+// Runs the jobs not yet done in order, on as many workers as the run asks
+// for, and says what each said in the order of the jobs. True when all were
+// written.
+bool RunJobs(MergeRun& run, const std::string& templateName,
+             std::vector<Job>* jobs, bool recording, Progress* progress) {
+  // The first page not yet done runs here, before any worker, its lines
+  // held for their turn: what a run sets up once (a template's warning,
+  // what the system is asked once) is then in place, as the first page of
+  // one worker sets it.
+  std::size_t first = 0;
+  while (first < jobs->size() &&
+         ((*jobs)[first].done.load() || !(*jobs)[first].page)) {
+    ++first;
+  }
+  std::size_t left = 0;
+  for (const Job& job : *jobs) left += !job.done.load();
+  unsigned workers = WorkersOf(run);
+  workers = static_cast<unsigned>(std::min<std::size_t>(
+      workers, left - (first < jobs->size() && left > 0)));
   bool allWritten = true;
   BeginOutputGroup();
   if (workers <= 1) {
     for (std::size_t i = 0; i < jobs->size(); ++i) {
+      Job& job = (*jobs)[i];
       if (run.atMenu && ConsoleGone()) break;
-      progress->At(i, (*jobs)[i].input);
-      DoJob(run, templateName, (*jobs)[i]);
-      allWritten &= (*jobs)[i].outcome == MergeOutcome::kWritten;
+      progress->At(i, job.input);
+      if (job.done.load()) {
+        ReplayConsole(&job.console);
+        Count(run, job);
+      } else {
+        DoJob(run, templateName, job, recording);
+      }
+      allWritten &= job.outcome == MergeOutcome::kWritten;
     }
     allWritten &= EndOutputGroup();
     return allWritten && run.SayUnwritten();
   }
-  // The first job runs here, before any worker: what a run sets up once
-  // (a template's warning, what the system is asked once) is then in place.
-  progress->At(0, jobs->front().input);
-  DoJob(run, templateName, jobs->front());
-  allWritten &= jobs->front().outcome == MergeOutcome::kWritten;
-  allWritten &= EndOutputGroup();
-  allWritten &= run.SayUnwritten();
+  if (first < jobs->size()) {
+    Job& opening = (*jobs)[first];
+    CaptureConsole(&opening.console);
+    DoJob(run, templateName, opening, recording);
+    if (!EndOutputGroup() || !run.SayUnwritten()) {
+      opening.outcome = MergeOutcome::kNotWritten;
+    }
+    CaptureConsole(nullptr);
+    opening.done.store(true, std::memory_order_relaxed);
+  } else {
+    allWritten &= EndOutputGroup();
+  }
   JobQueue queue;
   queue.jobs = jobs;
+  queue.recording = recording;
   queue.run = std::max<std::size_t>(1, jobs->size() / (8 * workers));
   queue.working = workers;
   // Each worker's run starts as this one, the claimed outputs shared.
@@ -313,7 +450,7 @@ bool RunJobs(MergeRun& run, const std::string& templateName,
     threads.emplace_back(Work, std::cref(settings), std::cref(templateName),
                          &queue);
   }
-  for (std::size_t i = 1; i < jobs->size(); ++i) {
+  for (std::size_t i = 0; i < jobs->size(); ++i) {
     Job& job = (*jobs)[i];
     {
       std::unique_lock<std::mutex> guard(queue.lock);
@@ -324,9 +461,7 @@ bool RunJobs(MergeRun& run, const std::string& templateName,
     }
     progress->At(i, job.input);
     ReplayConsole(&job.console);
-    run.tally.pages += job.tally.pages;
-    run.tally.lostContent += job.tally.lostContent;
-    run.tally.warned += job.tally.warned;
+    if (i != first) Count(run, job);  // the first page counted as it ran
     allWritten &= job.outcome == MergeOutcome::kWritten;
   }
   for (std::thread& thread : threads) thread.join();
@@ -350,15 +485,55 @@ bool IsPageName(const std::string& name) {
   return endsWith(".html") || endsWith(".htm");
 }
 
-std::vector<std::string> ListSite(const std::string& folder,
-                                  bool (*skip)(const std::string& full,
-                                               const FileIdentity& id,
-                                               bool folder, const void* data),
-                                  const void* data, Unreadable* unreadable) {
-  std::vector<std::string> paths;
-  Collect(folder, "", skip, data, &paths, unreadable);
-  std::sort(paths.begin(), paths.end());
-  return paths;
+std::vector<SiteFile> ListSite(const std::string& folder,
+                               bool (*skip)(const std::string& full,
+                                            const FileIdentity& id, bool folder,
+                                            const void* data),
+                               const void* data, Unreadable* unreadable,
+                               unsigned threads, const std::string& alsoBelow) {
+  std::vector<SiteFile> files;
+  std::vector<std::string> below;  // the folders right below, walked apart
+  Collect(folder, "", skip, data, alsoBelow, &files, unreadable,
+          threads > 1 ? &below : nullptr);
+  // Each walked by one of the threads, into a list of its own, sorted
+  // there; what could not be read is put together in the order one walk
+  // would meet it.
+  struct Part {
+    std::vector<SiteFile> files;
+    Unreadable unreadable;
+  };
+  std::vector<Part> parts(below.size());
+  InParallel(below.size(), threads, [&](std::size_t i) {
+    Collect(folder, below[i], skip, data, alsoBelow, &parts[i].files,
+            &parts[i].unreadable, nullptr);
+    std::sort(parts[i].files.begin(), parts[i].files.end(), ByPath);
+  });
+  // The files of a folder lie together in the order of the paths: each
+  // part goes in whole, where its first file goes among the files above.
+  std::sort(files.begin(), files.end(), ByPath);
+  std::vector<SiteFile> sorted;
+  sorted.reserve(files.size() + [&] {
+    std::size_t count = 0;
+    for (const Part& part : parts) count += part.files.size();
+    return count;
+  }());
+  std::sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
+    return !a.files.empty() &&
+           (b.files.empty() || ByPath(a.files.front(), b.files.front()));
+  });
+  std::size_t at = 0;
+  for (Part& part : parts) {
+    unreadable->insert(unreadable->end(), part.unreadable.begin(),
+                       part.unreadable.end());
+    if (part.files.empty()) continue;
+    while (at < files.size() && ByPath(files[at], part.files.front())) {
+      sorted.push_back(std::move(files[at++]));
+    }
+    sorted.insert(sorted.end(), std::make_move_iterator(part.files.begin()),
+                  std::make_move_iterator(part.files.end()));
+  }
+  while (at < files.size()) sorted.push_back(std::move(files[at++]));
+  return sorted;
 }
 
 MergeOutcome MergeInput(MergeRun& run, const std::string& templateName,
@@ -378,8 +553,15 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
                          const std::string& folder) {
   Excluded excluded = ExcludedOf(run, templateName);
   Unreadable unreadable;
-  std::vector<std::string> paths =
-      ListSite(folder, SkipExcluded, &excluded, &unreadable);
+  // The record of the last build is read while the folder is walked, and
+  // when there is one the walk looks at each output as well.
+  BuildRecord record;
+  const bool recorded = record.Locate(run, templateName);
+  std::thread loader([&] { record.Read(); });
+  std::vector<SiteFile> files =
+      ListSite(folder, SkipExcluded, &excluded, &unreadable, WorkersOf(run),
+               recorded ? OutFolder(run) : std::string());
+  loader.join();
   bool allWritten = true;
   for (const auto& [rel, error] : unreadable) {
     const std::string name = rel.empty() ? folder : Below(folder, rel);
@@ -389,18 +571,54 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
                         kSeparator);
     allWritten = false;
   }
-  std::vector<Job> jobs(paths.size());
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    jobs[i].input = Below(folder, paths[i]);
-    jobs[i].plan = PlanOutputBelow(run, paths[i]);
-    jobs[i].page = IsPageName(paths[i]);
+  std::vector<Job> jobs(files.size());
+  constexpr std::size_t kStep = 512;
+  InParallel((files.size() + kStep - 1) / kStep, WorkersOf(run),
+             [&](std::size_t step) {
+               const std::size_t end =
+                   std::min(files.size(), (step + 1) * kStep);
+               for (std::size_t i = step * kStep; i < end; ++i) {
+                 Job& job = jobs[i];
+                 job.input = Below(folder, files[i].path);
+                 job.plan = PlanOutputBelow(run, files[i].path);
+                 job.page = IsPageName(files[i].path);
+                 job.in = files[i].state;
+                 // Looked at by the walk, where it is the output.
+                 if (files[i].also.known &&
+                     job.plan.name == Below(OutFolder(run), files[i].path)) {
+                   job.out = files[i].also;
+                 }
+                 job.key = OutputKey(run, job.plan.name);
+               }
+             });
+  for (Job& job : jobs) {
     // The first input of an output claims it, whichever worker is first.
-    std::string key = OutputKey(run, jobs[i].plan.name);
-    run.ledTo.insert(key);
-    run.outputs.emplace(key, jobs[i].input);
+    run.ledTo.emplace_hint(run.ledTo.end(), job.key);
+    job.claims =
+        run.outputs.emplace_hint(run.outputs.end(), job.key, job.input)
+            ->second == job.input;
+  }
+  if (record.usable()) {
+    InParallel((jobs.size() + kStep - 1) / kStep, WorkersOf(run),
+               [&](std::size_t step) {
+                 const std::size_t end =
+                     std::min(jobs.size(), (step + 1) * kStep);
+                 std::size_t at = 0;
+                 for (std::size_t i = step * kStep; i < end; ++i) {
+                   PassIfCurrent(run, record, jobs[i], &at);
+                 }
+               });
   }
   Progress progress(jobs.size());
-  allWritten &= RunJobs(run, templateName, &jobs, &progress);
+  allWritten &= RunJobs(run, templateName, &jobs, record.usable(), &progress);
+  if (record.usable()) {
+    for (Job& job : jobs) {
+      if (job.current) {
+        record.Keep(EntryOf(job), job.passed);
+      }
+    }
+    record.Save(folder);
+  }
   return allWritten ? MergeOutcome::kWritten : MergeOutcome::kNotWritten;
 }
 

@@ -16,18 +16,26 @@
 bool IsPageName(const std::string& name);
 
 // Every file below `folder`, by its path below it with '/' between the
-// parts, in the byte order of those paths. Names that begin with '.' are
-// left out, files and folders alike, and so are links to folders and what
-// `skip` says (given each full name, its identity and whether it is a
-// folder). The
-// folders that could not be read go to *unreadable, by their paths below
-// `folder` ("" for itself) and why (errno).
+// parts, in the byte order of those paths, with its state. Names that begin
+// with '.' are left out, files and folders alike, and so are links to folders
+// and what `skip` says (given a folder's full name, or "" for a file, its
+// identity and whether it is a folder). The folders that could not be read
+// go to *unreadable, by their paths below `folder` ("" for itself) and why
+// (errno). The folders right below `folder` are walked by up to `threads`
+// threads at once. When `alsoBelow` is not empty, each file's namesake below
+// it is looked at too.
 using Unreadable = std::vector<std::pair<std::string, int>>;
-std::vector<std::string> ListSite(const std::string& folder,
-                                  bool (*skip)(const std::string& full,
-                                               const FileIdentity& id,
-                                               bool folder, const void* data),
-                                  const void* data, Unreadable* unreadable);
+struct SiteFile {
+  std::string path;
+  FileState state;  // as the walk found it
+  FileState also;   // of its namesake below `alsoBelow`
+};
+std::vector<SiteFile> ListSite(const std::string& folder,
+                               bool (*skip)(const std::string& full,
+                                            const FileIdentity& id, bool folder,
+                                            const void* data),
+                               const void* data, Unreadable* unreadable,
+                               unsigned threads, const std::string& alsoBelow);
 
 // Merges the input `name` as the commands do: with --out, a folder is
 // walked and built (BuildFolder); anything else is merged as a page.

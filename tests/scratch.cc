@@ -39,6 +39,8 @@ void ScratchTest::SetUp() {
   previous_ = fs::current_path().string();
   fs::current_path(dir_);
   fs::create_directory("temb");
+  // The records of site builds go beside the folder, not to the home.
+  setenv("XDG_CACHE_HOME", (dir_ + ".cache").c_str(), 1);
 }
 
 void ScratchTest::TearDown() {
@@ -52,6 +54,7 @@ void ScratchTest::TearDown() {
                       ec);
   }
   fs::remove_all(dir_, ec);
+  fs::remove_all(dir_ + ".cache", ec);
 }
 
 void WriteFile(const std::string& name, const std::string& content) {

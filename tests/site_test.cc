@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "site/build_record.h"
 #include "tests/scratch.h"
 #include "tests/terminal.h"
 
@@ -137,6 +138,111 @@ TEST_F(Site, FolderIsBuiltWholeAndRebuiltTouchingNothing) {
   EXPECT_FALSE(fs::exists("site/public/public"));
 }
 
+TEST(BuildRecord, ReadsBackWhatItWroteAndNothingDamaged) {
+  FileState in, out;
+  in.id = {2049, 77, true};
+  in.size = 12;
+  in.modified = -5;
+  in.changed = 1796990000123456789;
+  in.known = out.known = true;
+  out.id = {2049, 78, true};
+  const std::string odd = std::string("a b:1 \n\0z", 10);
+  std::vector<RecordEntry> entries = {
+      {"/a.html", "site/a.html", 0, true, in, out},
+      {"/b/" + odd, odd, 1, false, out, in}};
+  const std::string header = "tembrix-record 1 x 0 1 0 4:/out ";
+  const std::string text = RecordText(header, entries);
+  std::vector<RecordEntry> read;
+  ASSERT_TRUE(ParseRecord(text, header, &read));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[1].key, entries[1].key);
+  EXPECT_EQ(read[1].input, odd);
+  EXPECT_EQ(read[1].depth, 1);
+  EXPECT_FALSE(read[1].page);
+  EXPECT_TRUE(SameState(read[0].in, in) && SameState(read[0].out, out));
+  // A record cut short anywhere, of another header, out of order, or with a
+  // wrong count is not taken.
+  for (std::size_t size = 0; size < text.size(); ++size) {
+    EXPECT_FALSE(ParseRecord(text.substr(0, size), header, &read)) << size;
+    EXPECT_TRUE(read.empty());
+  }
+  EXPECT_FALSE(ParseRecord(text, "tembrix-record 1 y 0 1 0 4:/out ", &read));
+  std::swap(entries[0], entries[1]);
+  EXPECT_FALSE(ParseRecord(RecordText(header, entries), header, &read));
+  std::string counted = text;
+  counted[counted.size() - 2] = '3';
+  EXPECT_FALSE(ParseRecord(counted, header, &read));
+}
+
+// Every regular file below `folder`, by its path below it, with its bytes.
+std::string TreeOf(const std::string& folder) {
+  std::string tree;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    tree += entry.path().string().substr(folder.size()) + "\n" +
+            ReadFile(entry.path().string()) + "\n";
+  }
+  return tree;
+}
+
+// Replaces a file's bytes with as many others, its time of change kept.
+void ChangeKeepingTime(const std::string& name, const std::string& bytes) {
+  auto time = fs::last_write_time(name);
+  WriteFile(name, bytes);
+  fs::last_write_time(name, time);
+}
+
+TEST_F(Site, RerunPassesOverWhatTheRecordHoldsAndRedoesWhatChanged) {
+  MakeSite();
+  WriteFile("t.html", kTemplate);
+  const std::string build = " --layout --out public t.html site";
+  ProgramRun first = Tembrix(build);
+  ASSERT_EQ(first.status, 0) << first.err;
+  // Only files unchanged for a few seconds are recorded.
+  sleep(4);
+  EXPECT_EQ(Tembrix(build).out, first.out);  // compares all, makes the record
+  // Passed over: neither the post nor its output is opened, so a fault on
+  // opening them is never met, and the run says what it said before.
+  ProgramRun passed =
+      RunCommand(std::string("env LD_PRELOAD=") + TEMBRIX_FAULT_SHIM +
+                     " ASAN_OPTIONS=verify_asan_link_order=0 "
+                     "FAULT_CALL=open FAULT_PATH=first-post " +
+                     TEMBRIX_EXE + build,
+                 "");
+  EXPECT_EQ(passed.status, 0) << passed.err;
+  EXPECT_EQ(passed.out, first.out);
+  // What changed without a change of size or time is redone all the same:
+  // an input, an asset, an output, the template, and the mode.
+  ChangeKeepingTime("site/index.HTM", "<title>J</title>Hone");
+  ChangeKeepingTime("site/s.css", "q{}\r\n");
+  ChangeKeepingTime("public/blog/2024/first-post-with-a-long-name.html",
+                    std::string(ReadFile("public/blog/2024/first-post-with-a-"
+                                         "long-name.html")
+                                    .size(),
+                                'x'));
+  for (const std::string mode : {"--layout", "--layout", "--html"}) {
+    if (mode == "--html") {
+      ChangeKeepingTime("t.html",
+                        "<html><head></head><body>(####)</body></html>");
+    }
+    ProgramRun again = Tembrix(" " + mode + " --out public t.html site");
+    fs::remove_all("fresh");
+    ProgramRun fresh = Tembrix(" " + mode + " --out fresh t.html site");
+    EXPECT_EQ(again.status, 0) << mode;
+    EXPECT_EQ(TreeOf("public"), TreeOf("fresh")) << mode;
+  }
+  // A damaged record only costs the comparison.
+  for (const auto& entry : fs::directory_iterator(
+           std::string(getenv("XDG_CACHE_HOME")) + "/tembrix")) {
+    WriteFile(entry.path().string(), "tembrix-record 1 garbage\n");
+  }
+  ChangeKeepingTime("site/index.HTM", "<title>K</title>Home");
+  EXPECT_EQ(Tembrix(" --html --out public t.html site").status, 0);
+  fs::remove_all("fresh");
+  Tembrix(" --html --out fresh t.html site");
+  EXPECT_EQ(TreeOf("public"), TreeOf("fresh"));
+}
+
 TEST_F(Site, DeleteRemovesWhatNoInputLeadsTo) {
   MakeSite();
   ASSERT_EQ(Tembrix("--html --out public site/t.html site").status, 0);
@@ -222,24 +328,34 @@ void MakeBigSite() {
 
 TEST_F(Site, WorkersSayAndWriteWhatOneWorkerDoes) {
   MakeBigSite();
-  ProgramRun one = Tembrix("--layout -j 1 --out one t.html site");
-  ProgramRun many = Tembrix("--layout -j 4 --out many t.html site");
-  EXPECT_EQ(one.status, 0);
-  EXPECT_EQ(many.status, 0);
-  auto as = [](std::string text, const std::string& folder) {
-    for (std::size_t at = text.find(folder + "/"); at != std::string::npos;
-         at = text.find(folder + "/", at)) {
-      text.replace(at, folder.size(), "OUT");
+  // The site's first file is a copy; the second template is warned of once.
+  WriteFile("w.html", "<head>\n</head>\n<body>\n</body>\n");
+  for (const char* mode : {"--layout", "--no-sync"}) {
+    const std::string templ = mode[2] == 'l' ? " t.html" : " w.html";
+    fs::remove_all("one");
+    fs::remove_all("many");
+    ProgramRun one =
+        Tembrix(mode + std::string(" -j 1 --out one") + templ + " site");
+    ProgramRun many =
+        Tembrix(mode + std::string(" -j 4 --out many") + templ + " site");
+    EXPECT_EQ(one.status, mode[2] == 'l' ? 0 : 1);  // pages without a head
+    EXPECT_EQ(many.status, one.status);
+    auto as = [](std::string text, const std::string& folder) {
+      for (std::size_t at = text.find(folder + "/"); at != std::string::npos;
+           at = text.find(folder + "/", at)) {
+        text.replace(at, folder.size(), "OUT");
+      }
+      return text;
+    };
+    EXPECT_EQ(as(one.out, "one"), as(many.out, "many"));
+    EXPECT_EQ(as(one.err, "one"), as(many.err, "many"));
+    EXPECT_NE(one.err.find("with warnings"), std::string::npos);
+    for (const auto& entry : fs::recursive_directory_iterator("one")) {
+      if (!entry.is_regular_file()) continue;
+      std::string rel = entry.path().string().substr(4);
+      EXPECT_EQ(ReadFile("many/" + rel), ReadFile(entry.path().string()))
+          << rel;
     }
-    return text;
-  };
-  EXPECT_EQ(as(one.out, "one"), as(many.out, "many"));
-  EXPECT_EQ(as(one.err, "one"), as(many.err, "many"));
-  EXPECT_NE(one.err.find("with warnings"), std::string::npos);
-  for (const auto& entry : fs::recursive_directory_iterator("one")) {
-    if (!entry.is_regular_file()) continue;
-    std::string rel = entry.path().string().substr(4);
-    EXPECT_EQ(ReadFile("many/" + rel), ReadFile(entry.path().string())) << rel;
   }
 }
 
