@@ -239,9 +239,13 @@ bool BuildRecord::Current(const RecordEntry& entry, const RecordEntry& now) {
           now.in.id.index != now.out.id.index);
 }
 
-void BuildRecord::Keep(RecordEntry entry, bool asLoaded) {
-  kept_ += asLoaded;
-  next_.push_back(std::move(entry));
+void BuildRecord::KeepLoaded(std::string_view key) {
+  const RecordEntry* entry = Find(key, &keptAt_);
+  if (entry == nullptr) return;
+  kept_.resize(loaded_.size());
+  const std::size_t i = static_cast<std::size_t>(entry - loaded_.data());
+  keptCount_ += !kept_[i];
+  kept_[i] = true;
 }
 
 void BuildRecord::Save(const std::string& folder) {
@@ -251,15 +255,15 @@ void BuildRecord::Save(const std::string& folder) {
   auto inFolder = [&below](const RecordEntry& entry) {
     return entry.input.compare(0, below.size(), below) == 0;
   };
-  // Unchanged when every entry kept was passed over as loaded, and every
-  // loaded entry of this folder was.
+  // Unchanged when nothing new was found and every loaded entry of this
+  // folder was passed over.
   std::size_t loadedHere = 0;
   for (const RecordEntry& entry : loaded_) loadedHere += inFolder(entry);
-  if (next_.size() != kept_ || loadedHere != kept_) {
+  if (!next_.empty() || loadedHere != keptCount_) {
     std::vector<RecordEntry> all = std::move(next_);
-    for (const RecordEntry& entry : loaded_) {
-      if (inFolder(entry)) continue;
-      all.push_back(entry);
+    kept_.resize(loaded_.size());
+    for (std::size_t i = 0; i < loaded_.size(); ++i) {
+      if (kept_[i] || !inFolder(loaded_[i])) all.push_back(loaded_[i]);
     }
     // By key, an entry of this build before a loaded one of the same key.
     std::stable_sort(all.begin(), all.end(),
@@ -274,5 +278,6 @@ void BuildRecord::Save(const std::string& folder) {
     ReplaceSmallFile(path_, RecordText(header_, all));
   }
   next_.clear();
-  kept_ = 0;
+  kept_.clear();
+  keptCount_ = keptAt_ = 0;
 }

@@ -47,9 +47,11 @@ class BuildRecord {
   // input and output found now) is as an entry recorded it.
   static bool Current(const RecordEntry& entry, const RecordEntry& now);
 
-  // An entry of the next record, found current now; `asLoaded` when it was
-  // passed over as the loaded record had it.
-  void Keep(RecordEntry entry, bool asLoaded);
+  // An entry of the next record, found current now: a loaded one passed
+  // over as the record had it, or a new one.
+  void KeepLoaded(std::string_view key);
+  void Keep(RecordEntry entry) { next_.push_back(entry); }
+  void Reserve(std::size_t count) { next_.reserve(count); }
 
   // Writes the next record in place of the one loaded: the kept entries and
   // the loaded ones that `folder`'s build did not decide on. Nothing is
@@ -65,8 +67,10 @@ class BuildRecord {
   FileState templ_;
   std::string text_;  // as read; the loaded entries' names are in it
   std::vector<RecordEntry> loaded_;  // by key
-  std::vector<RecordEntry> next_;
-  std::size_t kept_ = 0;  // loaded entries kept as they were
+  std::vector<RecordEntry> next_;    // new entries
+  std::vector<bool> kept_;           // by loaded entry: kept as it was
+  std::size_t keptCount_ = 0;
+  std::size_t keptAt_ = 0;  // where the next kept entry is looked for
 };
 
 // The record's text for `header` and `entries` (sorted by key, each key

@@ -66,15 +66,19 @@ void Collect(const std::string& folder, const std::string& rel,
 
 bool ByPath(const SiteFile& a, const SiteFile& b) { return a.path < b.path; }
 
-// Calls fn(i) for every i below `count`, on up to `threads` threads at once.
+// Calls fn(begin, end) for runs of `step` of the numbers below `count`,
+// which together are all of them, on up to `threads` threads at once.
 template <typename Fn>
-void InParallel(std::size_t count, unsigned threads, Fn fn) {
+void InParallel(std::size_t count, std::size_t step, unsigned threads, Fn fn) {
+  const std::size_t runs = (count + step - 1) / step;
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (std::size_t i; (i = next++) < count;) fn(i);
+    for (std::size_t i; (i = next++) < runs;) {
+      fn(i * step, std::min(count, (i + 1) * step));
+    }
   };
   std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < std::min<std::size_t>(threads, count); ++t) {
+  for (std::size_t t = 1; t < std::min<std::size_t>(threads, runs); ++t) {
     helpers.emplace_back(work);
   }
   work();
@@ -503,7 +507,7 @@ std::vector<SiteFile> ListSite(const std::string& folder,
     Unreadable unreadable;
   };
   std::vector<Part> parts(below.size());
-  InParallel(below.size(), threads, [&](std::size_t i) {
+  InParallel(below.size(), 1, threads, [&](std::size_t i, std::size_t) {
     Collect(folder, below[i], skip, data, alsoBelow, &parts[i].files,
             &parts[i].unreadable, nullptr);
     std::sort(parts[i].files.begin(), parts[i].files.end(), ByPath);
@@ -572,12 +576,12 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
     allWritten = false;
   }
   std::vector<Job> jobs(files.size());
+  // In runs of neighbours, whose outputs' folders and entries in the record
+  // lie together.
   constexpr std::size_t kStep = 512;
-  InParallel((files.size() + kStep - 1) / kStep, WorkersOf(run),
-             [&](std::size_t step) {
-               const std::size_t end =
-                   std::min(files.size(), (step + 1) * kStep);
-               for (std::size_t i = step * kStep; i < end; ++i) {
+  InParallel(files.size(), kStep, WorkersOf(run),
+             [&](std::size_t begin, std::size_t end) {
+               for (std::size_t i = begin; i < end; ++i) {
                  Job& job = jobs[i];
                  job.input = Below(folder, files[i].path);
                  job.plan = PlanOutputBelow(run, files[i].path);
@@ -591,6 +595,7 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
                  job.key = OutputKey(run, job.plan.name);
                }
              });
+  std::vector<SiteFile>().swap(files);
   for (Job& job : jobs) {
     // The first input of an output claims it, whichever worker is first.
     run.ledTo.emplace_hint(run.ledTo.end(), job.key);
@@ -599,12 +604,10 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
             ->second == job.input;
   }
   if (record.usable()) {
-    InParallel((jobs.size() + kStep - 1) / kStep, WorkersOf(run),
-               [&](std::size_t step) {
-                 const std::size_t end =
-                     std::min(jobs.size(), (step + 1) * kStep);
+    InParallel(jobs.size(), kStep, WorkersOf(run),
+               [&](std::size_t begin, std::size_t end) {
                  std::size_t at = 0;
-                 for (std::size_t i = step * kStep; i < end; ++i) {
+                 for (std::size_t i = begin; i < end; ++i) {
                    PassIfCurrent(run, record, jobs[i], &at);
                  }
                });
@@ -612,9 +615,14 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
   Progress progress(jobs.size());
   allWritten &= RunJobs(run, templateName, &jobs, record.usable(), &progress);
   if (record.usable()) {
-    for (Job& job : jobs) {
-      if (job.current) {
-        record.Keep(EntryOf(job), job.passed);
+    std::size_t found = 0;
+    for (const Job& job : jobs) found += job.current && !job.passed;
+    record.Reserve(found);
+    for (const Job& job : jobs) {
+      if (job.passed) {
+        record.KeepLoaded(job.key);
+      } else if (job.current) {
+        record.Keep(EntryOf(job));
       }
     }
     record.Save(folder);
