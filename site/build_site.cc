@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -66,6 +67,18 @@ void Collect(const std::string& folder, const std::string& rel,
 
 bool ByPath(const SiteFile& a, const SiteFile& b) { return a.path < b.path; }
 
+// Starts a thread running `fn`; false when the system gives no more
+// threads, and the caller's own thread must do the work.
+template <typename Fn>
+bool StartThread(std::vector<std::thread>* threads, Fn&& fn) {
+  try {
+    threads->emplace_back(std::forward<Fn>(fn));
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
 // Calls fn(begin, end) for runs of `step` of the numbers below `count`,
 // which together are all of them, on up to `threads` threads at once.
 template <typename Fn>
@@ -79,7 +92,7 @@ void InParallel(std::size_t count, std::size_t step, unsigned threads, Fn fn) {
   };
   std::vector<std::thread> helpers;
   for (std::size_t t = 1; t < std::min<std::size_t>(threads, runs); ++t) {
-    helpers.emplace_back(work);
+    if (!StartThread(&helpers, work)) break;
   }
   work();
   for (std::thread& helper : helpers) helper.join();
@@ -321,8 +334,8 @@ struct JobQueue {
 // once the worker's group of pages is on the disk, so that what the group
 // says goes with it.
 void Work(const MergeRun& settings, const std::string& templateName,
-          JobQueue* queue) {
-  HoldStopSignals();
+          JobQueue* queue, bool worker) {
+  if (worker) HoldStopSignals();
   MergeRun run = settings;
   run.tally = MergeTally();
   BeginOutputGroup();
@@ -372,8 +385,6 @@ void Work(const MergeRun& settings, const std::string& templateName,
   queue->finished.notify_all();
 }
 
-// Runs the jobs in order, on as many workers as the run asks for, and says
-// what each said in the order of the jobs. True when all were written.
 // The workers a build may have: as the run asks, else one per core.
 unsigned WorkersOf(const MergeRun& run) {
   unsigned workers = run.jobs > 0 ? static_cast<unsigned>(run.jobs)
@@ -451,8 +462,17 @@ bool RunJobs(MergeRun& run, const std::string& templateName,
   settings.claimed = &claimed;
   std::vector<std::thread> threads;
   for (unsigned i = 0; i < workers; ++i) {
-    threads.emplace_back(Work, std::cref(settings), std::cref(templateName),
-                         &queue);
+    if (!StartThread(&threads,
+                     [&] { Work(settings, templateName, &queue, true); })) {
+      std::lock_guard<std::mutex> guard(queue.lock);
+      queue.working -= workers - i;
+      break;
+    }
+  }
+  // Without a worker, this thread does their work before saying it.
+  if (threads.empty()) {
+    queue.working = 1;
+    Work(settings, templateName, &queue, false);
   }
   for (std::size_t i = 0; i < jobs->size(); ++i) {
     Job& job = (*jobs)[i];
@@ -512,6 +532,10 @@ std::vector<SiteFile> ListSite(const std::string& folder,
             &parts[i].unreadable, nullptr);
     std::sort(parts[i].files.begin(), parts[i].files.end(), ByPath);
   });
+  for (const Part& part : parts) {
+    unreadable->insert(unreadable->end(), part.unreadable.begin(),
+                       part.unreadable.end());
+  }
   // The files of a folder lie together in the order of the paths: each
   // part goes in whole, where its first file goes among the files above.
   std::sort(files.begin(), files.end(), ByPath);
@@ -527,8 +551,6 @@ std::vector<SiteFile> ListSite(const std::string& folder,
   });
   std::size_t at = 0;
   for (Part& part : parts) {
-    unreadable->insert(unreadable->end(), part.unreadable.begin(),
-                       part.unreadable.end());
     if (part.files.empty()) continue;
     while (at < files.size() && ByPath(files[at], part.files.front())) {
       sorted.push_back(std::move(files[at++]));
@@ -561,11 +583,14 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
   // when there is one the walk looks at each output as well.
   BuildRecord record;
   const bool recorded = record.Locate(run, templateName);
-  std::thread loader([&] { record.Read(); });
+  std::vector<std::thread> loader;
+  if (recorded && !StartThread(&loader, [&] { record.Read(); })) {
+    record.Read();
+  }
   std::vector<SiteFile> files =
       ListSite(folder, SkipExcluded, &excluded, &unreadable, WorkersOf(run),
                recorded ? OutFolder(run) : std::string());
-  loader.join();
+  for (std::thread& thread : loader) thread.join();
   bool allWritten = true;
   for (const auto& [rel, error] : unreadable) {
     const std::string name = rel.empty() ? folder : Below(folder, rel);

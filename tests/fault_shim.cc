@@ -1,7 +1,9 @@
 // A fault-injection layer for the real program, loaded with LD_PRELOAD. It
 // makes one system call fail on files whose path holds a chosen text:
 //   FAULT_CALL   read, pread, write, close, open, rename, lseek, fchmod,
-//                fchown, fdatasync, fsync or syncfs
+//                fchown, fdatasync, fsync, syncfs, or pthread_create (with
+//                no path: the FAULT_AFTER-th thread and every later one
+//                cannot start)
 //   FAULT_PATH   text the path must hold
 //   FAULT_AFTER  read and write: bytes that pass before the fault, which then
 //                stays on that one file until it is closed; the others:
@@ -14,6 +16,7 @@
 // A failing close closes the file first, as Linux does.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -222,6 +225,13 @@ int fsync(int fd) {
     return -1;
   }
   return Real<int (*)(int)>("fsync")(fd);
+}
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
+                   void* (*start)(void*), void* arg) {
+  if (Is("pthread_create") && ++State().calls >= State().after) return EAGAIN;
+  return Real<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*),
+                      void*)>("pthread_create")(thread, attr, start, arg);
 }
 
 int syncfs(int fd) {

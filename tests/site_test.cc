@@ -370,6 +370,26 @@ TEST_F(Site, ProgressOfALongBuildShowsOnATerminal) {
   EXPECT_TRUE(fs::exists("out/f5/p1149.html"));
 }
 
+TEST_F(Site, ThreadsThatCannotStartLeaveTheirWorkToTheOthers) {
+  MakeBigSite();
+  const std::string build = " -j 3 --layout --out out t.html site";
+  ProgramRun plain = Tembrix(build);
+  const std::string tree = TreeOf("out");
+  for (int first = 1; first <= 6; ++first) {
+    fs::remove_all("out");
+    ProgramRun run = RunCommand(
+        std::string("env LD_PRELOAD=") + TEMBRIX_FAULT_SHIM +
+            " ASAN_OPTIONS=verify_asan_link_order=0 FAULT_CALL=pthread_create "
+            "FAULT_AFTER=" +
+            std::to_string(first) + " " + TEMBRIX_EXE + build,
+        "");
+    EXPECT_EQ(run.status, plain.status) << first;
+    EXPECT_EQ(run.out, plain.out) << first;
+    EXPECT_EQ(run.err, plain.err) << first;
+    EXPECT_EQ(TreeOf("out"), tree) << first;
+  }
+}
+
 TEST_F(Site, FaultsInAWorkerFailOnlyTheirFile) {
   MakeBigSite();
   const struct {
