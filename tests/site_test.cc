@@ -147,9 +147,10 @@ TEST(BuildRecord, ReadsBackWhatItWroteAndNothingDamaged) {
   in.known = out.known = true;
   out.id = {2049, 78, true};
   const std::string odd = std::string("a b:1 \n\0z", 10);
+  const std::string oddKey = "/b/" + odd;  // entries hold views of names
   std::vector<RecordEntry> entries = {
       {"/a.html", "site/a.html", 0, true, in, out},
-      {"/b/" + odd, odd, 1, false, out, in}};
+      {oddKey, odd, 1, false, out, in}};
   const std::string header = "tembrix-record 1 x 0 1 0 4:/out ";
   const std::string text = RecordText(header, entries);
   std::vector<RecordEntry> read;
