@@ -49,8 +49,8 @@ class Fields {
       if (c < '0' || c > '9') return false;
       magnitude = magnitude * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    *value = negative ? -static_cast<std::int64_t>(magnitude)
-                      : static_cast<std::int64_t>(magnitude);
+    // Negated unsigned, so that no text overflows a signed number.
+    *value = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
     at_ = end + 1;
     return true;
   }

@@ -173,6 +173,16 @@ TEST(BuildRecord, ReadsBackWhatItWroteAndNothingDamaged) {
   std::string counted = text;
   counted[counted.size() - 2] = '3';
   EXPECT_FALSE(ParseRecord(counted, header, &read));
+  // Numbers of more than 20 characters are refused; those beyond 64 bits
+  // are read without overflow, and simply match no file.
+  std::string huge = text;
+  huge.replace(huge.find(" -5 "), 4, " -99999999999999999999 ");
+  EXPECT_FALSE(ParseRecord(huge, header, &read));
+  huge = text;
+  huge.replace(huge.find(" -5 "), 4, " -9223372036854775808 ");
+  EXPECT_TRUE(ParseRecord(huge, header, &read));
+  huge.replace(huge.find(" 12 "), 4, " 99999999999999999999 ");
+  EXPECT_TRUE(ParseRecord(huge, header, &read));
 }
 
 // Every regular file below `folder`, by its path below it, with its bytes.
