@@ -102,10 +102,14 @@ class FileHandle {
 // identity.
 FileHandle OpenForReading(const std::string& name, FileIdentity* id);
 
+// How long ago a file's last change must lie for every later change to
+// show in its times: some file systems keep times to the second or two.
+constexpr std::int64_t kSettledNanoseconds = std::int64_t{3} * 1000000000;
+
 // What tells whether a file has changed since it was looked at: its
 // identity, size and times. `known` is false where the system does not
-// tell them cheaply (Windows). `settled`: the file last changed long enough
-// ago that any change from now on shows in its times, however coarse.
+// tell them cheaply (Windows). `settled`: the file last changed at least
+// kSettledNanoseconds ago.
 struct FileState {
   FileIdentity id;
   std::uint64_t size = 0;

@@ -222,11 +222,9 @@ FileState StateOfStat(const struct stat& st) {
   state.modified = ns(st.st_mtim);
   state.changed = ns(st.st_ctim);
   state.known = true;
-  // Some file systems keep times to the second or two: a file changed
-  // within the last few seconds may change again with the same times.
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  state.settled = ns(now) - state.changed >= std::int64_t{3} * 1000000000;
+  state.settled = ns(now) - state.changed >= kSettledNanoseconds;
   return state;
 }
 

@@ -250,10 +250,6 @@ RecordEntry EntryOf(const Job& job) {
   return {job.key, job.input, job.plan.depth, job.page, job.in, job.out};
 }
 
-// How long before a file was looked at its last change must lie for every
-// later change to show in its times, on file systems that keep coarse ones.
-constexpr std::int64_t kSettledNanoseconds = std::int64_t{3} * 1000000000;
-
 std::int64_t NowNanoseconds() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::system_clock::now().time_since_epoch())
