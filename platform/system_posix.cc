@@ -537,22 +537,20 @@ PathKind LookAtPath(const std::string& path, bool* link, FileState* state) {
   return LookAt(AT_FDCWD, path.c_str(), link, state);
 }
 
-bool LookInFolder(const std::string& path, std::vector<FoundEntry>* entries) {
-  entries->clear();
-  if (HoldsZeroByte(path)) {
-    errno = ENOENT;
-    return false;
-  }
+namespace {
+
+// Calls found(dir, name) for each name in the folder `path` but "." and
+// "..", `dir` being the open folder; false, with errno set, when it cannot
+// be read.
+template <typename Found>
+bool EachName(const std::string& path, Found found) {
   DIR* dir = opendir(path.empty() ? "." : path.c_str());
   if (dir == nullptr) return false;
   errno = 0;
-  while (const dirent* found = readdir(dir)) {
-    if (std::strcmp(found->d_name, ".") != 0 &&
-        std::strcmp(found->d_name, "..") != 0) {
-      entries->emplace_back();
-      FoundEntry& entry = entries->back();
-      entry.name = found->d_name;
-      entry.kind = LookAt(dirfd(dir), found->d_name, &entry.link, &entry.state);
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 &&
+        std::strcmp(entry->d_name, "..") != 0) {
+      found(dirfd(dir), entry->d_name);
     }
     errno = 0;
   }
@@ -560,6 +558,22 @@ bool LookInFolder(const std::string& path, std::vector<FoundEntry>* entries) {
   closedir(dir);
   errno = error;
   return error == 0;
+}
+
+}  // namespace
+
+bool LookInFolder(const std::string& path, std::vector<FoundEntry>* entries) {
+  entries->clear();
+  if (HoldsZeroByte(path)) {
+    errno = ENOENT;
+    return false;
+  }
+  return EachName(path, [entries](int dir, const char* name) {
+    entries->emplace_back();
+    FoundEntry& entry = entries->back();
+    entry.name = name;
+    entry.kind = LookAt(dir, name, &entry.link, &entry.state);
+  });
 }
 
 PathKind KindOfPath(const std::string& path, bool* link, FileIdentity* id) {
@@ -573,18 +587,8 @@ PathKind KindOfPath(const std::string& path, bool* link, FileIdentity* id) {
 
 bool ListFolder(const std::string& path, std::vector<std::string>* names) {
   names->clear();
-  DIR* dir = opendir(path.empty() ? "." : path.c_str());
-  if (dir == nullptr) return false;
-  errno = 0;
-  while (const dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names->push_back(name);
-    errno = 0;
-  }
-  int error = errno;
-  closedir(dir);
-  errno = error;
-  return error == 0;
+  return EachName(path,
+                  [names](int, const char* name) { names->push_back(name); });
 }
 
 bool MakeFolder(const std::string& path) {
