@@ -255,8 +255,7 @@ FileState StateOfFileNear(const std::string& name) {
       cut + 1 == name.size()) {
     return StateOfFile(name);
   }
-  if (name.compare(0, cut, near.folder) != 0 || near.folder.size() != cut ||
-      !near.handle.valid()) {
+  if (name.compare(0, cut, near.folder) != 0 || !near.handle.valid()) {
     near.folder = name.substr(0, cut);
     near.handle = FileHandle(
         OpenRetrying(near.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0));

@@ -600,6 +600,7 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
   // In runs of neighbours, whose outputs' folders and entries in the record
   // lie together.
   constexpr std::size_t kStep = 512;
+  const std::string out = OutFolder(run);
   InParallel(files.size(), kStep, WorkersOf(run),
              [&](std::size_t begin, std::size_t end) {
                for (std::size_t i = begin; i < end; ++i) {
@@ -610,7 +611,7 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
                  job.in = files[i].state;
                  // Looked at by the walk, where it is the output.
                  if (files[i].also.known &&
-                     job.plan.name == Below(OutFolder(run), files[i].path)) {
+                     job.plan.name == Below(out, files[i].path)) {
                    job.out = files[i].also;
                  }
                  job.key = OutputKey(run, job.plan.name);
