@@ -179,10 +179,12 @@ void SetUpProcess() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
 #ifdef __GLIBC__
-  // Each merge takes and gives back the same few blocks: keep them in the
-  // heap rather than mapping and trimming memory for every page of a list.
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  mallopt(M_TRIM_THRESHOLD, 4 << 20);
+  // Each merge takes and gives back the same few blocks, and a site build
+  // its lists of names, a few MiB each: keep them in the heap, so that what
+  // one gives back the next uses, rather than mapping memory afresh (each
+  // page of it a fault) and trimming it for every page of a list.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
   // Workers share that heap: one more arena each would keep as much again.
   mallopt(M_ARENA_MAX, 1);
 #endif
