@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -159,6 +160,13 @@ bool ParseRecord(const std::string& text, const std::string& header,
   entries->clear();
   Fields fields(text);
   if (!fields.Skip(header) || !fields.LineEnd()) return false;
+  // Room for the count the end gives, as far as the text can hold entries:
+  // the vector is not grown again and again.
+  const std::size_t last = text.rfind("\nend ");
+  if (last != std::string::npos) {
+    entries->reserve(std::min<std::size_t>(
+        std::strtoull(text.c_str() + last + 5, nullptr, 10), text.size() / 32));
+  }
   while (!fields.Skip("end ")) {
     RecordEntry entry;
     std::int64_t depth, page;
