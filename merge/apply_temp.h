@@ -85,8 +85,9 @@ struct MergeRun {
   // A worker's run: the outputs, all claimed before the workers began, are
   // looked up here and outputs is left alone.
   const std::map<std::string, std::string>* claimed = nullptr;
-  // --out: the keys of every output an input of the run leads to, written or
-  // not, and of the output folders below which the run could not look.
+  // --out: with the keys of outputs, those of every other output an input
+  // of the run leads to, written or not, and of the output folders below
+  // which the run could not look.
   std::set<std::string> ledTo;
   std::set<std::string> unlooked;
   std::string foldersReady;  // the last output folder found or made

@@ -21,12 +21,26 @@
 
 namespace {
 
-// `path` below `folder`, with this system's separator between the parts.
+// *full becomes `path` below `folder`, with this system's separator
+// between the parts; what *full held before is reused.
+void SetBelow(const std::string& folder, const std::string& path,
+              std::string* full) {
+  std::size_t end = folder.size();
+  while (end > 1 && IsSeparator(folder[end - 1])) --end;
+  full->reserve(end + 1 + path.size());
+  full->assign(folder, 0, end);
+  if (!full->empty() && !IsSeparator(full->back())) *full += kSeparator;
+  const std::size_t start = full->size();
+  *full += path;
+  if (kSeparator != '/') {
+    std::replace(full->begin() + start, full->end(), '/', kSeparator);
+  }
+}
+
+// `path` below `folder`.
 std::string Below(const std::string& folder, const std::string& path) {
-  std::string full = folder;
-  while (full.size() > 1 && IsSeparator(full.back())) full.pop_back();
-  if (!full.empty() && !IsSeparator(full.back())) full += kSeparator;
-  for (char c : path) full += c == '/' ? kSeparator : c;
+  std::string full;
+  SetBelow(folder, path, &full);
   return full;
 }
 
@@ -44,6 +58,7 @@ void Collect(const std::string& folder, const std::string& rel,
     unreadable->push_back({rel, errno});
     return;
   }
+  std::string output;  // a file's output, when the walk looks at it too
   for (FoundEntry& entry : entries) {
     if (entry.name.empty() || entry.name[0] == '.') continue;
     std::string path = rel.empty() ? entry.name : rel + "/" + entry.name;
@@ -59,7 +74,10 @@ void Collect(const std::string& folder, const std::string& rel,
       Collect(folder, path, skip, data, alsoBelow, files, unreadable, nullptr);
     } else {
       FileState also;
-      if (!alsoBelow.empty()) also = StateOfFileNear(Below(alsoBelow, path));
+      if (!alsoBelow.empty()) {
+        SetBelow(alsoBelow, path, &output);
+        also = StateOfFileNear(output);
+      }
       files->push_back({std::move(path), entry.state, also});
     }
   }
@@ -156,10 +174,13 @@ class Progress {
 // The outputs below the key `folder` (with its separator at the end) that
 // an input leads to or the run could not look below.
 bool Kept(const MergeRun& run, const std::string& folder) {
+  auto startsWith = [&folder](const std::string& key) {
+    return key.compare(0, folder.size(), folder) == 0;
+  };
   auto led = run.ledTo.lower_bound(folder);
-  if (led != run.ledTo.end() && led->compare(0, folder.size(), folder) == 0) {
-    return true;
-  }
+  if (led != run.ledTo.end() && startsWith(*led)) return true;
+  auto claimed = run.outputs.lower_bound(folder);
+  if (claimed != run.outputs.end() && startsWith(claimed->first)) return true;
   for (const std::string& kept : run.unlooked) {
     if (kept.compare(0, folder.size(), folder) == 0 ||
         folder.compare(0, kept.size(), kept) == 0) {
@@ -205,7 +226,7 @@ bool RemoveBelow(const MergeRun& run, const std::string& root,
     bool link = false;
     bool folder = KindOfPath(full, &link) == PathKind::kFolder && !link;
     if (!folder) {
-      if (run.ledTo.count(key) != 0) continue;
+      if (run.outputs.count(key) != 0 || run.ledTo.count(key) != 0) continue;
       bool removed = Remove(run, full, false);
       ok &= removed;
       left -= removed;
@@ -597,35 +618,33 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
     allWritten = false;
   }
   std::vector<Job> jobs(files.size());
-  // In runs of neighbours, whose outputs' folders and entries in the record
-  // lie together.
-  constexpr std::size_t kStep = 512;
+  // On this thread alone: the workers would only wait for each other's
+  // allocations.
   const std::string out = OutFolder(run);
-  InParallel(files.size(), kStep, WorkersOf(run),
-             [&](std::size_t begin, std::size_t end) {
-               for (std::size_t i = begin; i < end; ++i) {
-                 Job& job = jobs[i];
-                 job.input = Below(folder, files[i].path);
-                 job.plan = PlanOutputBelow(run, files[i].path);
-                 job.page = IsPageName(files[i].path);
-                 job.in = files[i].state;
-                 // Looked at by the walk, where it is the output.
-                 if (files[i].also.known &&
-                     job.plan.name == Below(out, files[i].path)) {
-                   job.out = files[i].also;
-                 }
-                 job.key = OutputKey(run, job.plan.name);
-               }
-             });
-  std::vector<SiteFile>().swap(files);
-  for (Job& job : jobs) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    Job& job = jobs[i];
+    const std::string& path = files[i].path;
+    job.input = Below(folder, path);
+    // A walked path has no "." or ".." parts and no empty ones: its output
+    // is the same path below the output folder, which the walk looked at
+    // when there is a record.
+    job.plan.name = Below(out, path);
+    job.plan.depth =
+        static_cast<int>(std::count(path.begin(), path.end(), '/'));
+    job.page = IsPageName(path);
+    job.in = files[i].state;
+    job.out = files[i].also;
+    job.key = job.plan.name.substr(out.size());
+    if (run.ignoreCase) job.key = CaseKey(job.key);
     // The first input of an output claims it, whichever worker is first.
-    run.ledTo.emplace_hint(run.ledTo.end(), job.key);
     job.claims =
         run.outputs.emplace_hint(run.outputs.end(), job.key, job.input)
             ->second == job.input;
   }
+  std::vector<SiteFile>().swap(files);
   if (record.usable()) {
+    // In runs of neighbours, whose entries in the record lie together.
+    constexpr std::size_t kStep = 512;
     InParallel(jobs.size(), kStep, WorkersOf(run),
                [&](std::size_t begin, std::size_t end) {
                  std::size_t at = 0;
