@@ -298,6 +298,15 @@ TEST_F(Site, DeleteRemovesWhatNoInputLeadsTo) {
     EXPECT_EQ(refused.out, "") << args;
   }
   EXPECT_TRUE(fs::exists("public/index.HTM"));
+  // A page named that cannot be read still leads to its output, which stays.
+  fs::remove("public/t.html");
+  WriteFile("public/gone.html", "x");
+  ProgramRun unread =
+      Tembrix("-q --html --delete --out public site/t.html site gone.html");
+  EXPECT_EQ(unread.status, 1);
+  EXPECT_EQ(unread.out, "Could not open gone.html\n");
+  EXPECT_TRUE(fs::exists("public/gone.html"));
+  EXPECT_TRUE(fs::exists("public/index.HTM"));
 }
 
 TEST_F(Site, CheckSaysWhatTheBuildWouldDoWithoutWriting) {
