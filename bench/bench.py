@@ -75,6 +75,7 @@ def write_page(path, rng, lines, size):
 
 
 MEASURE = None  # the helper that times a child and reads its peak memory
+PUBLISH = None  # the helper that publishes a tree durably, merging nothing
 
 
 def timed(command, cwd, stdin_path=None):
@@ -141,10 +142,11 @@ def build():
                     "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF"],
                    check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build_dir, "-j2", "--target",
-                    "tembrix", "bench_measure"], check=True,
+                    "tembrix", "bench_measure", "bench_publish"], check=True,
                    stdout=subprocess.DEVNULL)
-    global MEASURE
+    global MEASURE, PUBLISH
     MEASURE = os.path.join(build_dir, "bench_measure")
+    PUBLISH = os.path.join(build_dir, "bench_publish")
     return os.path.join(build_dir, "tembrix")
 
 
@@ -185,11 +187,19 @@ def site_cases(exe, work, rng, lines, pages, runs, idle, rows):
          "rm -rf pub")], tree, runs)
     rows.append(("site, `-j 1 --out --no-sync` / `rsync -a -I`", one,
                  "rsync -a -I", rsync[0], None))
-    (durable, _, rss), cp = interleaved([
+    # The floor of the durable build: the same reads, writes, flushes and
+    # renames, by as many threads, with nothing merged.
+    (durable, _, rss), bare, cp = interleaved([
         (quiet + "--out pub template.html site", None, "rm -rf pub"),
+        ("%s site bare %d" % (PUBLISH, os.cpu_count() or 1), None,
+         "rm -rf bare"),
         ("cp -r site c && sync -f c", None, "rm -rf c")], tree, runs)
     rows.append(("site, `--out` durable / `cp -r` + `sync -f`", durable,
                  "cp -r + sync -f", cp[0], rss - idle))
+    rows.append(("site, the same system calls, nothing merged "
+                 "(`bench_publish`) / "
+                 "`cp -r` + `sync -f`", bare[0], "cp -r + sync -f", cp[0],
+                 None))
     subprocess.run(quiet + "--out pub template.html site", shell=True,
                    cwd=tree, check=True)
     # A rerun passes over what the record of the last build holds, and the
