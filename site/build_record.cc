@@ -247,11 +247,9 @@ bool BuildRecord::Current(const RecordEntry& entry, const RecordEntry& now) {
           now.in.id.index != now.out.id.index);
 }
 
-void BuildRecord::KeepLoaded(std::string_view key) {
-  const RecordEntry* entry = Find(key, &keptAt_);
-  if (entry == nullptr) return;
+void BuildRecord::KeepLoaded(const RecordEntry& entry) {
   kept_.resize(loaded_.size());
-  const std::size_t i = static_cast<std::size_t>(entry - loaded_.data());
+  const std::size_t i = static_cast<std::size_t>(&entry - loaded_.data());
   keptCount_ += !kept_[i];
   kept_[i] = true;
 }
@@ -287,5 +285,5 @@ void BuildRecord::Save(const std::string& folder) {
   }
   next_.clear();
   kept_.clear();
-  keptCount_ = keptAt_ = 0;
+  keptCount_ = 0;
 }

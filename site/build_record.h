@@ -47,9 +47,9 @@ class BuildRecord {
   // input and output found now) is as an entry recorded it.
   static bool Current(const RecordEntry& entry, const RecordEntry& now);
 
-  // An entry of the next record, found current now: a loaded one passed
-  // over as the record had it, or a new one.
-  void KeepLoaded(std::string_view key);
+  // An entry of the next record, found current now: a loaded one (of those
+  // Find gave) passed over as the record had it, or a new one.
+  void KeepLoaded(const RecordEntry& entry);
   void Keep(RecordEntry entry) { next_.push_back(entry); }
   void Reserve(std::size_t count) { next_.reserve(count); }
 
@@ -70,7 +70,6 @@ class BuildRecord {
   std::vector<RecordEntry> next_;    // new entries
   std::vector<bool> kept_;           // by loaded entry: kept as it was
   std::size_t keptCount_ = 0;
-  std::size_t keptAt_ = 0;  // where the next kept entry is looked for
 };
 
 // The record's text for `header` and `entries` (sorted by key, each key

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -251,7 +252,10 @@ bool RemoveBelow(const MergeRun& run, const std::string& root,
 struct Job {
   std::string input;
   OutputPlan plan;
-  std::string key;      // the output's among the run's
+  // The output's key among the run's: the end of plan.name, or that end in
+  // one letter case (folded) where case tells no names apart.
+  std::string_view key;
+  std::string folded;
   bool claims = false;  // the first input of the run to lead to it
   bool page = false;
   ConsoleCapture console;
@@ -260,7 +264,7 @@ struct Job {
   // For the record of the build: the states of the input and output as
   // found, when the output was found current and neither had changed for a
   // while before.
-  bool passed = false;  // passed over, as the record had it
+  const RecordEntry* passed = nullptr;  // the record's entry it passed by
   bool current = false;
   FileState in, out;
   std::atomic<bool> done{false};
@@ -303,7 +307,8 @@ void PassIfCurrent(const MergeRun& run, const BuildRecord& record, Job& job,
   CaptureConsole(nullptr);
   job.outcome = MergeOutcome::kWritten;
   job.tally.pages = job.page;
-  job.passed = job.current = true;
+  job.passed = entry;
+  job.current = true;
   job.done.store(true, std::memory_order_relaxed);
 }
 
@@ -634,11 +639,15 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
     job.page = IsPageName(path);
     job.in = files[i].state;
     job.out = files[i].also;
-    job.key = job.plan.name.substr(out.size());
-    if (run.ignoreCase) job.key = CaseKey(job.key);
+    job.key = std::string_view(job.plan.name).substr(out.size());
+    if (run.ignoreCase) {
+      job.folded = CaseKey(std::string(job.key));
+      job.key = job.folded;
+    }
     // The first input of an output claims it, whichever worker is first.
     job.claims =
-        run.outputs.emplace_hint(run.outputs.end(), job.key, job.input)
+        run.outputs
+            .emplace_hint(run.outputs.end(), std::string(job.key), job.input)
             ->second == job.input;
   }
   std::vector<SiteFile>().swap(files);
@@ -660,8 +669,8 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
     for (const Job& job : jobs) found += job.current && !job.passed;
     record.Reserve(found);
     for (const Job& job : jobs) {
-      if (job.passed) {
-        record.KeepLoaded(job.key);
+      if (job.passed != nullptr) {
+        record.KeepLoaded(*job.passed);
       } else if (job.current) {
         record.Keep(EntryOf(job));
       }
