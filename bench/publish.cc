@@ -51,8 +51,8 @@ bool Commit(std::vector<Waiting>* group, int root, bool durable) {
     ok &= rename(file.temp.c_str(), file.output.c_str()) == 0;
     folders.insert(file.output.substr(0, file.output.rfind('/')));
   }
-  for (const std::string& folder :
-       durable ? folders : std::set<std::string>()) {
+  for (const std::string& folder : folders) {
+    if (!durable) break;
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ok &= fd >= 0 && fsync(fd) == 0;
     if (fd >= 0) close(fd);
@@ -96,8 +96,9 @@ int main(int argc, char** argv) {
             out.substr(0, out.rfind('/')) + "/.publish-" + std::to_string(i);
         if (!Copy(source.string() + "/" + files[i], temp)) ok = false;
         group.push_back({temp, out});
-        if (!durable || group.size() >= kGroup)
+        if (!durable || group.size() >= kGroup) {
           ok = Commit(&group, root, durable) && ok;
+        }
       }
     }
     ok = Commit(&group, root, durable) && ok;
