@@ -816,12 +816,6 @@ OutputPlan PlanOutput(const MergeRun& run, const std::string& inputName) {
   return PlanOf(run, parts);
 }
 
-OutputPlan PlanOutputBelow(const MergeRun& run, const std::string& path) {
-  std::vector<std::string_view> parts;
-  NameParts(path, &parts);
-  return PlanOf(run, parts);
-}
-
 bool ApplyTemp(MergeRun& run, const std::string& templateName,
                const std::string& inputName, const FileIdentity* alsoReading) {
   return MergeFile(run, templateName, inputName, alsoReading) !=

@@ -128,10 +128,6 @@ std::string OutFolder(const MergeRun& run);
 // output folder, in one letter case where case does not tell names apart.
 std::string OutputKey(const MergeRun& run, const std::string& outputName);
 
-// With --out: the output for the file at `path` below a folder given as an
-// input; `path` has '/' between its parts.
-OutputPlan PlanOutputBelow(const MergeRun& run, const std::string& path);
-
 // How one merge ended.
 enum class MergeOutcome {
   kNotOpened,   // the template or the input could not be opened

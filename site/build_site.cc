@@ -45,6 +45,16 @@ std::string Below(const std::string& folder, const std::string& path) {
   return full;
 }
 
+// The output of the file at `path`, as the walk found it, below the output
+// folder `out`: a walked path has no "." or ".." parts and no empty ones, so
+// its output is the same path below `out`.
+OutputPlan PlanOfWalked(const std::string& out, const std::string& path) {
+  OutputPlan plan;
+  plan.name = Below(out, path);
+  plan.depth = static_cast<int>(std::count(path.begin(), path.end(), '/'));
+  return plan;
+}
+
 // Adds the files below `rel` in `folder` to *files, walking its folders,
 // or, when `later` is given, naming them there to be walked apart.
 void Collect(const std::string& folder, const std::string& rel,
@@ -183,8 +193,7 @@ bool Kept(const MergeRun& run, const std::string& folder) {
   auto claimed = run.outputs.lower_bound(folder);
   if (claimed != run.outputs.end() && startsWith(claimed->first)) return true;
   for (const std::string& kept : run.unlooked) {
-    if (kept.compare(0, folder.size(), folder) == 0 ||
-        folder.compare(0, kept.size(), kept) == 0) {
+    if (startsWith(kept) || folder.compare(0, kept.size(), kept) == 0) {
       return true;
     }
   }
@@ -609,36 +618,31 @@ MergeOutcome BuildFolder(MergeRun& run, const std::string& templateName,
   if (recorded && !StartThread(&loader, [&] { record.Read(); })) {
     record.Read();
   }
+  const std::string out = OutFolder(run);
   std::vector<SiteFile> files =
       ListSite(folder, SkipExcluded, &excluded, &unreadable, WorkersOf(run),
-               recorded ? OutFolder(run) : std::string());
+               recorded ? out : std::string());
   for (std::thread& thread : loader) thread.join();
   bool allWritten = true;
   for (const auto& [rel, error] : unreadable) {
     const std::string name = rel.empty() ? folder : Below(folder, rel);
     run.SayFailure("Could not read ", name, ErrorText(error));
     if (rel.empty()) return MergeOutcome::kNotOpened;
-    run.unlooked.insert(OutputKey(run, PlanOutputBelow(run, rel).name) +
+    run.unlooked.insert(OutputKey(run, PlanOfWalked(out, rel).name) +
                         kSeparator);
     allWritten = false;
   }
   std::vector<Job> jobs(files.size());
   // On this thread alone: the workers would only wait for each other's
   // allocations.
-  const std::string out = OutFolder(run);
   for (std::size_t i = 0; i < files.size(); ++i) {
     Job& job = jobs[i];
     const std::string& path = files[i].path;
     job.input = Below(folder, path);
-    // A walked path has no "." or ".." parts and no empty ones: its output
-    // is the same path below the output folder, which the walk looked at
-    // when there is a record.
-    job.plan.name = Below(out, path);
-    job.plan.depth =
-        static_cast<int>(std::count(path.begin(), path.end(), '/'));
+    job.plan = PlanOfWalked(out, path);
     job.page = IsPageName(path);
     job.in = files[i].state;
-    job.out = files[i].also;
+    job.out = files[i].also;  // the walk looked at it, where there is a record
     job.key = std::string_view(job.plan.name).substr(out.size());
     if (run.ignoreCase) {
       job.folded = CaseKey(std::string(job.key));
